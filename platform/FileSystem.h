@@ -1,0 +1,52 @@
+// The file operations the portable core needs, as one small interface so that tests can inject
+// failures (short writes, full disks) and each platform supplies its own adaptor.
+// Paths are narrow strings: code page 949 on Windows, raw bytes elsewhere. Both "\" and "/" are
+// accepted as separators; relative paths resolve against the process's current directory.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace qr {
+
+class ReadableFile {
+public:
+    virtual ~ReadableFile() = default;
+    virtual uint64_t Size() const = 0;
+    // Reads up to `length` bytes at absolute `offset`; returns the count read (0 at or past the end,
+    // or on error).
+    virtual size_t ReadAt(uint64_t offset, void* buffer, size_t length) = 0;
+};
+
+class WritableFile {
+public:
+    virtual ~WritableFile() = default;
+    // False when not every byte was written (disk full, I/O error).
+    virtual bool Write(const void* data, size_t length) = 0;
+    // Flushes and closes; false when anything written could not be kept.
+    virtual bool Close() = 0;
+};
+
+enum class MakeDirResult { Created, AlreadyExists, Failed };
+
+class FileSystem {
+public:
+    virtual ~FileSystem() = default;
+    // Opens an existing file for reading without sharing; null when it cannot be opened.
+    virtual std::unique_ptr<ReadableFile> OpenRead(const std::string& path) = 0;
+    // Creates the file, or truncates an existing one; null when it cannot be created.
+    virtual std::unique_ptr<WritableFile> Create(const std::string& path) = 0;
+    // Moves `from` over `to` in one step, replacing `to` if it exists.
+    virtual bool Replace(const std::string& from, const std::string& to) = 0;
+    virtual bool Remove(const std::string& path) = 0;
+    virtual MakeDirResult MakeDirectory(const std::string& path) = 0;
+    virtual bool IsDirectory(const std::string& path) = 0;
+    virtual bool ChangeDirectory(const std::string& path) = 0;
+};
+
+// The real file system of the running platform.
+FileSystem& SystemFileSystem();
+
+}  // namespace qr

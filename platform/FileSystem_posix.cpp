@@ -1,0 +1,118 @@
+#include "platform/FileSystem.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace qr {
+namespace {
+
+// Names from the patch server and from archives may use either separator; here only "/" separates.
+std::string NativePath(const std::string& path) {
+    std::string out = path;
+    for (char& c : out)
+        if (c == '\\') c = '/';
+    return out;
+}
+
+class UniqueFd {
+public:
+    explicit UniqueFd(int fd) : fd_(fd) {}
+    ~UniqueFd() { reset(); }
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    int get() const { return fd_; }
+    int release() { int fd = fd_; fd_ = -1; return fd; }
+    void reset() { if (fd_ >= 0) ::close(fd_); fd_ = -1; }
+
+private:
+    int fd_;
+};
+
+class PosixReadableFile : public ReadableFile {
+public:
+    PosixReadableFile(int fd, uint64_t size) : fd_(fd), size_(size) {}
+    uint64_t Size() const override { return size_; }
+    size_t ReadAt(uint64_t offset, void* buffer, size_t length) override {
+        size_t done = 0;
+        auto* out = static_cast<char*>(buffer);
+        while (done < length) {
+            ssize_t got = ::pread(fd_.get(), out + done, length - done, static_cast<off_t>(offset + done));
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0) break;
+            done += static_cast<size_t>(got);
+        }
+        return done;
+    }
+
+private:
+    UniqueFd fd_;
+    uint64_t size_;
+};
+
+class PosixWritableFile : public WritableFile {
+public:
+    explicit PosixWritableFile(int fd) : fd_(fd) {}
+    bool Write(const void* data, size_t length) override {
+        const auto* in = static_cast<const char*>(data);
+        while (length > 0) {
+            ssize_t put = ::write(fd_.get(), in, length);
+            if (put < 0 && errno == EINTR) continue;
+            if (put <= 0) return false;
+            in += put;
+            length -= static_cast<size_t>(put);
+        }
+        return true;
+    }
+    bool Close() override {
+        if (fd_.get() < 0) return false;
+        bool ok = ::fsync(fd_.get()) == 0 || errno == EINVAL;
+        ok = (::close(fd_.release()) == 0) && ok;
+        return ok;
+    }
+
+private:
+    UniqueFd fd_;
+};
+
+class PosixFileSystem : public FileSystem {
+public:
+    std::unique_ptr<ReadableFile> OpenRead(const std::string& path) override {
+        UniqueFd fd(::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC));
+        if (fd.get() < 0) return nullptr;
+        struct stat st {};
+        if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+        return std::make_unique<PosixReadableFile>(fd.release(), static_cast<uint64_t>(st.st_size));
+    }
+    std::unique_ptr<WritableFile> Create(const std::string& path) override {
+        int fd = ::open(NativePath(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (fd < 0) return nullptr;
+        return std::make_unique<PosixWritableFile>(fd);
+    }
+    bool Replace(const std::string& from, const std::string& to) override {
+        return ::rename(NativePath(from).c_str(), NativePath(to).c_str()) == 0;
+    }
+    bool Remove(const std::string& path) override { return ::unlink(NativePath(path).c_str()) == 0; }
+    MakeDirResult MakeDirectory(const std::string& path) override {
+        if (::mkdir(NativePath(path).c_str(), 0755) == 0) return MakeDirResult::Created;
+        return errno == EEXIST ? MakeDirResult::AlreadyExists : MakeDirResult::Failed;
+    }
+    bool IsDirectory(const std::string& path) override {
+        struct stat st {};
+        return ::stat(NativePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    }
+    bool ChangeDirectory(const std::string& path) override {
+        return ::chdir(NativePath(path).c_str()) == 0;
+    }
+};
+
+}  // namespace
+
+FileSystem& SystemFileSystem() {
+    static PosixFileSystem fileSystem;
+    return fileSystem;
+}
+
+}  // namespace qr

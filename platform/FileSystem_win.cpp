@@ -1,0 +1,124 @@
+#include "platform/FileSystem.h"
+
+#include <windows.h>
+
+#include "platform/Cp949_win.h"
+
+namespace qr {
+namespace {
+
+class UniqueHandle {
+public:
+    explicit UniqueHandle(HANDLE h) : handle_(h) {}
+    ~UniqueHandle() { reset(); }
+    UniqueHandle(const UniqueHandle&) = delete;
+    UniqueHandle& operator=(const UniqueHandle&) = delete;
+    HANDLE get() const { return handle_; }
+    bool valid() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
+    void reset() {
+        if (valid()) CloseHandle(handle_);
+        handle_ = INVALID_HANDLE_VALUE;
+    }
+    HANDLE release() {
+        HANDLE h = handle_;
+        handle_ = INVALID_HANDLE_VALUE;
+        return h;
+    }
+
+private:
+    HANDLE handle_;
+};
+
+class WinReadableFile : public ReadableFile {
+public:
+    WinReadableFile(HANDLE h, uint64_t size) : file_(h), size_(size) {}
+    uint64_t Size() const override { return size_; }
+    size_t ReadAt(uint64_t offset, void* buffer, size_t length) override {
+        LARGE_INTEGER pos;
+        pos.QuadPart = static_cast<LONGLONG>(offset);
+        if (!SetFilePointerEx(file_.get(), pos, nullptr, FILE_BEGIN)) return 0;
+        size_t done = 0;
+        auto* out = static_cast<char*>(buffer);
+        while (done < length) {
+            DWORD want = static_cast<DWORD>(length - done > 0x40000000 ? 0x40000000 : length - done);
+            DWORD got = 0;
+            if (!ReadFile(file_.get(), out + done, want, &got, nullptr) || got == 0) break;
+            done += got;
+        }
+        return done;
+    }
+
+private:
+    UniqueHandle file_;
+    uint64_t size_;
+};
+
+class WinWritableFile : public WritableFile {
+public:
+    explicit WinWritableFile(HANDLE h) : file_(h) {}
+    bool Write(const void* data, size_t length) override {
+        const auto* in = static_cast<const char*>(data);
+        while (length > 0) {
+            DWORD chunk = static_cast<DWORD>(length > 0x40000000 ? 0x40000000 : length);
+            DWORD put = 0;
+            if (!WriteFile(file_.get(), in, chunk, &put, nullptr) || put == 0) return false;
+            in += put;
+            length -= put;
+        }
+        return true;
+    }
+    bool Close() override {
+        if (!file_.valid()) return false;
+        bool ok = FlushFileBuffers(file_.get()) != 0;
+        return CloseHandle(file_.release()) != 0 && ok;
+    }
+
+private:
+    UniqueHandle file_;
+};
+
+class WinFileSystem : public FileSystem {
+public:
+    std::unique_ptr<ReadableFile> OpenRead(const std::string& path) override {
+        HANDLE h = CreateFileW(WidenCp949(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == INVALID_HANDLE_VALUE) return nullptr;
+        LARGE_INTEGER size;
+        if (!GetFileSizeEx(h, &size)) {
+            CloseHandle(h);
+            return nullptr;
+        }
+        return std::make_unique<WinReadableFile>(h, static_cast<uint64_t>(size.QuadPart));
+    }
+    std::unique_ptr<WritableFile> Create(const std::string& path) override {
+        HANDLE h = CreateFileW(WidenCp949(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == INVALID_HANDLE_VALUE) return nullptr;
+        return std::make_unique<WinWritableFile>(h);
+    }
+    bool Replace(const std::string& from, const std::string& to) override {
+        return MoveFileExW(WidenCp949(from).c_str(), WidenCp949(to).c_str(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    }
+    bool Remove(const std::string& path) override { return DeleteFileW(WidenCp949(path).c_str()) != 0; }
+    MakeDirResult MakeDirectory(const std::string& path) override {
+        if (CreateDirectoryW(WidenCp949(path).c_str(), nullptr)) return MakeDirResult::Created;
+        return GetLastError() == ERROR_ALREADY_EXISTS ? MakeDirResult::AlreadyExists : MakeDirResult::Failed;
+    }
+    bool IsDirectory(const std::string& path) override {
+        DWORD attributes = GetFileAttributesW(WidenCp949(path).c_str());
+        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    }
+    bool ChangeDirectory(const std::string& path) override {
+        return SetCurrentDirectoryW(WidenCp949(path).c_str()) != 0;
+    }
+};
+
+}  // namespace
+
+FileSystem& SystemFileSystem() {
+    static WinFileSystem fileSystem;
+    return fileSystem;
+}
+
+}  // namespace qr

@@ -1,0 +1,47 @@
+// The HTTP downloads the patch worker makes: every request bypasses caches, the agent name is "QR",
+// the status code and Content-Length are exposed, and the body arrives in chunks of at most 4096
+// bytes, pulled by the caller (nothing buffers a whole body).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace qr {
+
+inline constexpr size_t kHttpChunkSize = 4096;
+inline constexpr const char kHttpAgent[] = "QR";
+
+enum class ReadStatus { Data, End, Error };
+
+struct ReadResult {
+    ReadStatus status = ReadStatus::Error;
+    size_t count = 0;  // bytes placed in the buffer when status is Data (always > 0 then)
+};
+
+class HttpResponse {
+public:
+    virtual ~HttpResponse() = default;
+    virtual int StatusCode() const = 0;
+    // The Content-Length header as its decimal text; empty when the response carries none.
+    virtual std::optional<std::string> ContentLengthText() const = 0;
+    // Reads the next part of the body, at most `length` bytes (callers pass up to kHttpChunkSize).
+    // End means the body finished normally; Error means the transfer broke (connection dropped,
+    // time-out).
+    virtual ReadResult Read(void* buffer, size_t length) = 0;
+};
+
+class HttpSession {
+public:
+    virtual ~HttpSession() = default;
+    // Sends a GET for `url`; null when the server cannot be reached or the address is unusable.
+    // Any status (also 404 or 500) gives a response: the caller decides what a status means.
+    virtual std::unique_ptr<HttpResponse> Open(const std::string& url) = 0;
+};
+
+// Opens the internet layer with the given agent name; null when the platform cannot offer one.
+std::unique_ptr<HttpSession> OpenHttpSession(const std::string& agent);
+
+}  // namespace qr

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Builds everything: the 32-bit Windows launcher that ships, the 64-bit Windows build the tests run
+# under wine64, and the native build (portable core, its tests, the headless patcher).
+# Build trees live under build/; pass target names to build only those in the native tree.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+jobs="$(nproc)"
+host_args=()
+[ -n "${QUORVEL_PATCH_HOST:-}" ] && host_args=(-DQUORVEL_PATCH_HOST="$QUORVEL_PATCH_HOST")
+
+configure() {  # dir, extra args...
+  local dir="$1"; shift
+  cmake -S "$root" -B "$root/build/$dir" -DCMAKE_BUILD_TYPE=Release "${host_args[@]}" "$@" >/dev/null
+}
+
+configure win32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake"
+configure win64 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake"
+configure native -DQUORVEL_WIN64_BUILD_DIR="$root/build/win64"
+
+cmake --build "$root/build/win32" -j "$jobs"
+cmake --build "$root/build/win64" -j "$jobs"
+cmake --build "$root/build/native" -j "$jobs"
