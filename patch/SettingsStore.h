@@ -1,0 +1,34 @@
+// A short-lived reader and writer of one INI file in the install directory. "NULL" is the default
+// of every read and means absent.
+#pragma once
+
+#include <string>
+
+#include "patch/SettingsPlatform.h"
+
+namespace qr {
+
+inline constexpr const char kAbsent[] = "NULL";
+inline constexpr const char kVersionFileName[] = "VersionInfo.ini";
+inline constexpr const char kPatchInfoFileName[] = "PatchInfo.ini";
+
+class SettingsStore {
+public:
+    explicit SettingsStore(SettingsPlatform& platform) : platform_(platform) {}
+    virtual ~SettingsStore() = default;
+
+    // Remembers the file name and reads the install directory afresh.
+    void SetFile(const std::string& fileName);
+    // Values of up to 999 characters; "NULL" when the file, section or key is missing.
+    std::string ReadString(const std::string& section, const std::string& key) const;
+    bool WriteString(const std::string& section, const std::string& key, const std::string& value) const;
+    // install directory + "\" + file name
+    std::string FullPath() const;
+
+private:
+    SettingsPlatform& platform_;
+    std::string fileName_;
+    std::string installPath_;  // stays empty when the install directory is not configured
+};
+
+}  // namespace qr
