@@ -34,8 +34,7 @@ class RecordingProgressSlot : public ProgressSlot {
 public:
     void SetRange32(int lower, int upper) override {
         lower_ = lower;
-        upper_ = upper;
-        if (upper_ < lower_) upper_ = lower_;
+        upper_ = upper < lower ? lower : upper;
     }
     void SetPos(int position) override {
         int lower = lower_.load(), upper = upper_.load();

@@ -1,0 +1,39 @@
+// One HTTP body written to a temporary file beside its target and moved over the target only when
+// it arrived whole, so a failed or stopped download never leaves a half-written game file.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <string>
+
+#include "platform/FileSystem.h"
+#include "platform/HttpClient.h"
+
+namespace qr {
+
+enum class DownloadStatus {
+    Complete,     // target replaced
+    Stopped,      // the run flag was cleared; target untouched
+    Broken,       // connection dropped, or fewer/more bytes than announced; target untouched
+    WriteFailed,  // temporary file could not be created or written; target untouched
+    ReplaceFailed // the body arrived but the target could not be replaced (in use)
+};
+
+struct DownloadResult {
+    DownloadStatus status = DownloadStatus::Broken;
+    long long received = 0;
+};
+
+// The suffix of temporary files; never a name the patch server lists.
+inline constexpr const char kTempSuffix[] = ".qrtmp";
+
+// Called after each chunk with the total received so far.
+using ChunkObserver = std::function<void(long long received)>;
+
+// `announced` is the Content-Length, or -1 when the response has none. The run flag is tested before
+// every read when given.
+DownloadResult DownloadToFile(HttpResponse& response, FileSystem& fs, const std::string& target,
+                              long long announced, const std::atomic<bool>* runFlag,
+                              const ChunkObserver& onChunk);
+
+}  // namespace qr

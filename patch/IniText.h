@@ -1,0 +1,19 @@
+// Private-profile INI rules on in-memory text, for systems without the Windows profile functions.
+// Lookup: section and key names compare case-insensitively (ASCII), blanks around names and values
+// are trimmed, a value wrapped in matching quotes loses them, the first matching section and the
+// first matching key in it win. Writing changes or inserts exactly one line and keeps the others.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace qr {
+
+std::optional<std::string> IniLookup(std::string_view text, std::string_view section, std::string_view key);
+
+// `text` with section/key set to `value` (section and key created as needed).
+std::string IniAssign(std::string_view text, std::string_view section, std::string_view key,
+                      std::string_view value);
+
+}  // namespace qr

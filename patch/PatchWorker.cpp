@@ -1,0 +1,283 @@
+#include "patch/PatchWorker.h"
+
+#include <cstdio>
+#include <stdexcept>
+#include <vector>
+
+#include "archive/ArchiveExtraction.h"
+#include "common/Atoi.h"
+#include "common/SafeName.h"
+#include "patch/Download.h"
+#include "patch/InstallState.h"
+#include "patch/PatchList.h"
+#include "patch/SettingsStore.h"
+
+namespace qr {
+namespace {
+
+constexpr ClientRect kFileCounterArea{473, 63, 623, 75};
+constexpr ClientRect kStatusLineArea{401, 88, 816, 100};
+constexpr ClientRect kByteCounterArea{629, 63, 819, 75};
+
+// Raised for the failures that end a run at once (a file that cannot be written or replaced).
+struct PatchAbort : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+bool IsSuccessStatus(int status) { return status >= 200 && status <= 299; }
+
+long long AnnouncedLength(const HttpResponse& response) {
+    auto text = response.ContentLengthText();
+    if (!text || text->empty()) return -1;
+    return AtoiValue(*text);
+}
+
+class WaitCursor {
+public:
+    explicit WaitCursor(PatchUi& ui) : ui_(ui) { ui_.BeginWaitCursor(); }
+    ~WaitCursor() { End(); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+    void End() {
+        if (active_) ui_.EndWaitCursor();
+        active_ = false;
+    }
+
+private:
+    PatchUi& ui_;
+    bool active_ = true;
+};
+
+class Run {
+public:
+    explicit Run(PatchWorkerContext& context)
+        : state_(*context.state), ui_(*context.ui), settings_(*context.settings), fs_(*context.fileSystem),
+          openSession_(context.openSession) {}
+
+    void Execute() {
+        WaitCursor cursor(ui_);
+        session_ = openSession_ ? openSession_(kHttpAgent) : nullptr;
+        if (!session_) {
+            ui_.ShowMessage(kTextNoInternet);
+            return;
+        }
+        state_.statusText.Set(kTextFetchingInfo);
+        ui_.Invalidate(nullptr, false);
+        state_.currentFile = kPatchInfoFileName;
+        try {
+            if (!FetchPatchDescription()) {
+                FailUnreachableDescription();
+                return;
+            }
+            SettingsStore store(settings_);
+            store.SetFile(state_.currentFile);
+            remoteVersion_ = store.ReadString("VERSION", "version");
+            if (state_.installedVersion == remoteVersion_)
+                AlreadyUpToDate();
+            else
+                PatchVersions(store, cursor);
+        } catch (...) {
+            FailWithException();
+        }
+    }
+
+private:
+    bool running() const { return state_.workerRunning.load(); }
+
+    std::string PatchInfoPath() { return ReadInstallDir(state_, settings_) + state_.currentFile; }
+
+    void RemovePatchInfo() { fs_.Remove(state_.installDir.Get() + state_.currentFile); }
+
+    void BothBarsFull() {
+        state_.fileProgress->SetRange32(0, 1);
+        state_.totalProgress->SetRange32(0, 1);
+    }
+
+    // The patch description only replaces the previous copy when a success status brought it whole.
+    bool FetchPatchDescription() {
+        std::string patchInfoUrl;
+        ReadPatchListValue(state_.patchListPath, kPatchInfoUrlLine, patchInfoUrl);
+        auto response = patchInfoUrl.empty() ? nullptr : session_->Open(patchInfoUrl);
+        if (!response || !running()) return false;
+        if (!IsSuccessStatus(response->StatusCode())) return false;
+        const std::string target = PatchInfoPath();
+        DownloadResult result =
+            DownloadToFile(*response, fs_, target, AnnouncedLength(*response), &state_.workerRunning, nullptr);
+        if (result.status == DownloadStatus::WriteFailed || result.status == DownloadStatus::ReplaceFailed)
+            throw PatchAbort("cannot write " + target);
+        return result.status == DownloadStatus::Complete;
+    }
+
+    void FailUnreachableDescription() {
+        if (running()) BothBarsFull();
+        session_.reset();
+        state_.statusText.Set(kTextRunAgain);
+        ui_.Invalidate(nullptr, false);
+        if (running()) ui_.ShowMessage(kTextInfoFailed);
+    }
+
+    void AlreadyUpToDate() {
+        RemovePatchInfo();
+        SettingsStore versionStore(settings_);
+        versionStore.SetFile(kVersionFileName);
+        versionStore.WriteString("VERSION", "version", remoteVersion_);
+        BothBarsFull();
+        session_.reset();
+        OnPatchFinished(state_, ui_, true);
+    }
+
+    void PatchVersions(SettingsStore& patchInfo, WaitCursor& cursor) {
+        DownloadListResult list = BuildDownloadList(
+            state_.installedVersion, remoteVersion_,
+            [&patchInfo](const std::string& section, const std::string& key) { return patchInfo.ReadString(section, key); });
+        RemovePatchInfo();
+        if (list.remoteVersionMissing) {
+            // A description without a version cannot be recorded: nothing is fetched.
+            FailUnreachableDescription();
+            return;
+        }
+        const int count = static_cast<int>(list.names.size());
+        state_.totalProgress->SetRange32(0, count);
+        // Directories and archives are relative to the current directory, which must be the install
+        // directory from the first file on.
+        const std::string startDir = state_.installDir.Get();
+        if (!startDir.empty()) fs_.ChangeDirectory(startDir);
+
+        bool anyFileFailed = false;
+        std::string patchBaseUrl;
+        for (int i = 0; i < count && running(); ++i) {
+            const std::string& name = list.names[static_cast<size_t>(i)];
+            if (!IsSafeRelativeName(name)) {
+                // Never turned into a path: it could reach outside the install directory.
+                anyFileFailed = true;
+                continue;
+            }
+            if (!FetchOne(i, count, name, patchBaseUrl)) anyFileFailed = true;
+        }
+        cursor.End();
+        if (running() && !anyFileFailed) {
+            SettingsStore versionStore(settings_);
+            versionStore.SetFile(kVersionFileName);
+            versionStore.WriteString("VERSION", "version", remoteVersion_);
+        }
+        if (running()) BothBarsFull();
+        session_.reset();
+        if (running()) OnPatchFinished(state_, ui_, !anyFileFailed);
+        state_.workerRunning = false;
+    }
+
+    // Returns false when the file could not be fetched whole or its archive was damaged.
+    bool FetchOne(int i, int count, const std::string& name, std::string& patchBaseUrl) {
+        ReadPatchListValue(state_.patchListPath, kPatchBaseUrlLine, patchBaseUrl);
+        const std::string address = ServerAddress(patchBaseUrl, name);
+        auto response = session_->Open(address);
+        if (!response) return false;
+        if (!IsSuccessStatus(response->StatusCode())) {
+            // An error page never becomes a game file.
+            ChangeToInstallDir();
+            return false;
+        }
+        for (const std::string& dir : DirectoriesToCreate(name)) fs_.MakeDirectory(dir);
+        const long long announced = AnnouncedLength(*response);
+        const int expected = announced < 0 ? 0 : static_cast<int>(announced);
+        if (running()) state_.fileProgress->SetRange32(0, expected);
+        char status[1200];
+        std::snprintf(status, sizeof status, kTextReceivingFormat, name.c_str());
+        state_.statusText.Set(status);
+        state_.archiveIndex = i + 1;
+        state_.archiveCount = count;
+        ui_.Invalidate(&kFileCounterArea, false);
+        ui_.Invalidate(&kStatusLineArea, false);
+
+        const std::string installDir = state_.installDir.Get();
+        const std::string target = LocalTargetPath(installDir, name);
+        DownloadResult result = DownloadToFile(*response, fs_, target, announced, &state_.workerRunning,
+                                               [this, expected](long long received) {
+                                                   if (running()) state_.fileProgress->SetPos(static_cast<int>(received));
+                                                   state_.bytesReceived = static_cast<int>(received);
+                                                   state_.bytesTotal = expected;
+                                                   ui_.Invalidate(&kByteCounterArea, false);
+                                               });
+        response.reset();
+        if (result.status == DownloadStatus::WriteFailed || result.status == DownloadStatus::ReplaceFailed)
+            throw PatchAbort("cannot write " + target);
+
+        bool ok = result.status == DownloadStatus::Complete || result.status == DownloadStatus::Stopped;
+        if (result.status == DownloadStatus::Complete && running() && IsArchiveAddress(address))
+            ok = Unpack(name, installDir);
+        ChangeToInstallDir();
+        if (running()) state_.totalProgress->SetPos(i);
+        return ok;
+    }
+
+    // The archive is read where it was downloaded (for a top-level archive that is its base name in
+    // the install directory) and unpacked into the install directory.
+    bool Unpack(const std::string& name, const std::string& installDir) {
+        if (!installDir.empty()) fs_.ChangeDirectory(installDir);
+        state_.extractName.Set(name);
+        ui_.StartExtractTimer();
+        ExtractOutcome outcome = ExtractArchive(name, &state_.workerRunning, &state_.extractDone, &state_.extractTotal, fs_);
+        state_.extractTotal = 0;
+        ui_.StopExtractTimer();
+        fs_.Remove(name);
+        ui_.Invalidate(nullptr, true);
+        return outcome.status != ExtractStatus::Failed;
+    }
+
+    void ChangeToInstallDir() {
+        const std::string dir = state_.installDir.Get();
+        if (!dir.empty()) fs_.ChangeDirectory(dir);
+    }
+
+    void FailWithException() {
+        try {
+            RemovePatchInfo();
+        } catch (...) {
+        }
+        if (running()) BothBarsFull();
+        session_.reset();
+        if (running()) OnPatchFinished(state_, ui_, false);
+        state_.workerRunning = false;
+    }
+
+    LauncherState& state_;
+    PatchUi& ui_;
+    SettingsPlatform& settings_;
+    FileSystem& fs_;
+    std::function<std::unique_ptr<HttpSession>(const std::string&)> openSession_;
+    std::unique_ptr<HttpSession> session_;
+    std::string remoteVersion_;
+};
+
+}  // namespace
+
+int PatchWorker(PatchWorkerContext context) {
+    // The context's shared pointers keep the state, the UI sink and the settings alive for the whole
+    // run, also when the window is gone before the worker ends.
+    try {
+        Run(context).Execute();
+    } catch (...) {
+        // Nothing may escape the thread's entry.
+    }
+    return 1;
+}
+
+void OnPatchFinished(LauncherState& state, PatchUi& ui, bool success) {
+    state.fileProgress->SetPos(1);
+    state.totalProgress->SetPos(1);
+    if (success) {
+        state.statusText.Set(kTextSuccess);
+        state.startButton->Enable(true);
+        state.startButton->StartBlink();
+        state.readyToStart = true;
+        ui.Invalidate(nullptr, true);
+        ui.Invalidate(nullptr, false);
+    } else {
+        state.statusText.Set(kTextFailure);
+        state.readyToStart = false;
+        ui.Invalidate(nullptr, false);
+    }
+    ui.PatchFinished(success);
+}
+
+}  // namespace qr

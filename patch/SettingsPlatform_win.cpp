@@ -1,0 +1,76 @@
+#include <windows.h>
+
+#include <vector>
+
+#include "patch/SettingsPlatform.h"
+
+namespace qr {
+namespace {
+
+constexpr char kRegistryKey[] = "Software\\VORANTHEX\\QuorvelRPG";
+constexpr char kRegistryValue[] = "path";
+constexpr DWORD kPathBufferSize = 260;
+
+class RegistryKey {
+public:
+    RegistryKey(HKEY root, const char* path) {
+        // All-access rights, as the installer's key has always been opened; the launcher only reads.
+        if (RegOpenKeyExA(root, path, 0, KEY_ALL_ACCESS, &key_) != ERROR_SUCCESS &&
+            RegOpenKeyExA(root, path, 0, KEY_READ, &key_) != ERROR_SUCCESS)
+            key_ = nullptr;
+    }
+    ~RegistryKey() {
+        if (key_) RegCloseKey(key_);
+    }
+    RegistryKey(const RegistryKey&) = delete;
+    RegistryKey& operator=(const RegistryKey&) = delete;
+    HKEY get() const { return key_; }
+
+private:
+    HKEY key_ = nullptr;
+};
+
+class RegistrySettings : public SettingsPlatform {
+public:
+    std::optional<std::string> ReadInstallPath() override {
+        RegistryKey key(HKEY_CURRENT_USER, kRegistryKey);
+        if (!key.get()) return std::nullopt;
+        char buffer[kPathBufferSize] = {};
+        DWORD size = kPathBufferSize;
+        DWORD type = 0;
+        if (RegQueryValueExA(key.get(), kRegistryValue, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) !=
+            ERROR_SUCCESS)
+            return std::nullopt;
+        if (type != REG_SZ && type != REG_EXPAND_SZ) return std::nullopt;
+        buffer[kPathBufferSize - 1] = '\0';  // a value stored without its terminator stays bounded
+        return std::string(buffer);
+    }
+    std::string ReadProfileString(const std::string& section, const std::string& key, const std::string& fallback,
+                                  const std::string& file, size_t bufferSize) override {
+        return ReadSystemProfileString(section, key, fallback, file, bufferSize);
+    }
+    bool WriteProfileString(const std::string& section, const std::string& key, const std::string& value,
+                            const std::string& file) override {
+        return WriteSystemProfileString(section, key, value, file);
+    }
+};
+
+}  // namespace
+
+std::string ReadSystemProfileString(const std::string& section, const std::string& key, const std::string& fallback,
+                                    const std::string& file, size_t bufferSize) {
+    if (bufferSize == 0) return {};
+    std::vector<char> buffer(bufferSize, '\0');
+    GetPrivateProfileStringA(section.c_str(), key.c_str(), fallback.c_str(), buffer.data(),
+                             static_cast<DWORD>(bufferSize), file.c_str());
+    return std::string(buffer.data());
+}
+
+bool WriteSystemProfileString(const std::string& section, const std::string& key, const std::string& value,
+                              const std::string& file) {
+    return WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), file.c_str()) != 0;
+}
+
+std::unique_ptr<SettingsPlatform> MakeRegistrySettings() { return std::make_unique<RegistrySettings>(); }
+
+}  // namespace qr

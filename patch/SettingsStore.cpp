@@ -1,0 +1,29 @@
+#include "patch/SettingsStore.h"
+
+namespace qr {
+namespace {
+// Result buffer of a read: values of up to 999 characters.
+constexpr size_t kValueBufferSize = 1000;
+}  // namespace
+
+void SettingsStore::SetFile(const std::string& fileName) {
+    fileName_ = fileName;
+    installPath_ = platform_.ReadInstallPath().value_or(std::string());
+}
+
+std::string SettingsStore::FullPath() const {
+    // Without an install directory the file is looked for relative to the current directory rather
+    // than at the root of the drive.
+    if (installPath_.empty()) return fileName_;
+    return installPath_ + "\\" + fileName_;
+}
+
+std::string SettingsStore::ReadString(const std::string& section, const std::string& key) const {
+    return platform_.ReadProfileString(section, key, kAbsent, FullPath(), kValueBufferSize);
+}
+
+bool SettingsStore::WriteString(const std::string& section, const std::string& key, const std::string& value) const {
+    return platform_.WriteProfileString(section, key, value, FullPath());
+}
+
+}  // namespace qr
