@@ -1,0 +1,131 @@
+// quorvel-patch: the launcher's patch run without a window, for operators, tests and demos.
+//   quorvel-patch --install-dir DIR [--patch-list URL]
+// Exit status: 0 after a successful run, 1 after any failure, 2 on a usage error.
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "cli/ConsoleOutput.h"
+#include "cli/ConsolePatchUi.h"
+#include "patch/Download.h"
+#include "patch/InstallState.h"
+#include "patch/PatchList.h"
+#include "patch/PatchWorker.h"
+#include "patch/SettingsStore.h"
+
+namespace {
+
+constexpr char kVersionError[] = "버전 정보가 이상합니다. 다시 설치하여 주시기 바랍니다";
+
+// Set by Ctrl-C; the main thread turns it into the worker's stop request.
+volatile std::sig_atomic_t g_interrupted = 0;
+extern "C" void OnInterrupt(int) { g_interrupted = 1; }
+
+struct Options {
+    std::string installDir;
+    std::string patchListUrl;
+};
+
+int Usage(const char* message) {
+    std::fprintf(stderr, "quorvel-patch: %s\nusage: quorvel-patch --install-dir DIR [--patch-list URL]\n", message);
+    return 2;
+}
+
+bool ParseOptions(int argc, char** argv, Options& options, const char*& error) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if ((arg == "--install-dir" || arg == "--patch-list") && i + 1 < argc) {
+            (arg == "--install-dir" ? options.installDir : options.patchListUrl) = argv[++i];
+        } else if (arg.rfind("--install-dir=", 0) == 0) {
+            options.installDir = arg.substr(std::strlen("--install-dir="));
+        } else if (arg.rfind("--patch-list=", 0) == 0) {
+            options.patchListUrl = arg.substr(std::strlen("--patch-list="));
+        } else {
+            error = "unknown or incomplete option";
+            return false;
+        }
+    }
+    if (options.installDir.empty()) {
+        error = "--install-dir is required";
+        return false;
+    }
+    if (options.patchListUrl.empty()) options.patchListUrl = qr::PatchListAddress();
+    return true;
+}
+
+// Like the window's start-up download: a failure leaves no patch list and the run goes on to fail
+// on its own; an error page never becomes the patch list.
+void FetchPatchList(const std::string& url, const std::string& target) {
+    auto session = qr::OpenHttpSession(qr::kHttpAgent);
+    if (!session) return;
+    auto response = session->Open(url);
+    if (!response || response->StatusCode() < 200 || response->StatusCode() > 299) return;
+    auto text = response->ContentLengthText();
+    const long long announced = text && !text->empty() ? std::atoll(text->c_str()) : -1;
+    qr::DownloadToFile(*response, qr::SystemFileSystem(), target, announced, nullptr, nullptr);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    const char* error = nullptr;
+    if (!ParseOptions(argc, argv, options, error)) return Usage(error);
+    qr::FileSystem& fs = qr::SystemFileSystem();
+    if (!fs.IsDirectory(options.installDir)) return Usage("the install directory does not exist");
+
+    qr::ConsoleOutput out;
+    auto state = std::make_shared<qr::LauncherState>();
+    std::shared_ptr<qr::SettingsPlatform> settings = qr::MakeFixedDirSettings(options.installDir);
+    const std::string installDir = qr::ReadInstallDir(*state, *settings);
+    state->patchListPath = installDir + state->patchListName;
+    FetchPatchList(options.patchListUrl, state->patchListPath);
+
+    auto cleanUp = [&] {
+        fs.Remove(state->patchListPath);
+        fs.Remove(installDir + qr::kPatchInfoFileName);
+    };
+
+    qr::LoadInstalledVersion(*state, *settings);
+    if (!state->versionOk) {
+        out.Line(kVersionError);
+        cleanUp();
+        return 1;
+    }
+    out.Line(state->statusText.Get());
+    // The worker expects the install directory to be current, as it is for the launcher.
+    fs.ChangeDirectory(installDir);
+
+    auto ui = std::make_shared<qr::ConsolePatchUi>(state, out);
+    qr::PatchWorkerContext context;
+    context.state = state;
+    context.ui = ui;
+    context.settings = settings;
+    std::signal(SIGINT, OnInterrupt);
+    std::signal(SIGTERM, OnInterrupt);
+
+    state->workerRunning = true;
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        qr::PatchWorker(context);
+        done = true;
+    });
+    bool interrupted = false;
+    while (!done) {
+        if (g_interrupted && !interrupted) {
+            interrupted = true;
+            state->workerRunning = false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    worker.join();
+    cleanUp();
+    if (interrupted) out.Line("stopped");
+    return ui->finished() && ui->succeeded() && !interrupted ? 0 : 1;
+}
