@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Runs every test: installs what is missing, builds the three trees, then one ctest run in the
+# native tree, which also drives the Windows test executable and the launcher under wine64.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+bash "$root/scripts/setup.sh"
+bash "$root/scripts/build.sh"
+mkdir -p "$root/build/native/test-output"
+cd "$root/build/native"
+ctest --output-on-failure --timeout 900 -j 2 "$@"
