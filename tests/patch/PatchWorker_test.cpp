@@ -1,0 +1,310 @@
+// The patch procedure over real files in a scratch install directory, with an in-memory server
+// whose every response the test controls.
+#include "patch/PatchWorker.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "patch/InstallState.h"
+#include "patch/SettingsStore.h"
+#include "tests/support/FakeHttp.h"
+#include "tests/support/RecordingUi.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/ZipBuilder.h"
+
+namespace qr {
+namespace {
+
+using test::FileExists;
+using test::ReadFileBytes;
+using test::WriteFileBytes;
+
+constexpr char kInfoUrl[] = "http://srv/tzan/PatchInfo.ini";
+constexpr char kBase[] = "http://srv/files";
+
+class PatchWorkerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        cwd_ = std::make_unique<test::CurrentDirGuard>(dir.path());
+        WriteFileBytes(dir.Join("patch.txt"), std::string("[PATCH]\r\ninfo=") + kInfoUrl +
+                                                  "\r\nnews=http://srv/news.html\r\nbase=" + kBase + "\r\n");
+        settings = MakeFixedDirSettings(dir.path());
+        state->patchListPath = ReadInstallDir(*state, *settings) + state->patchListName;
+    }
+
+    void Installed(const std::string& version) {
+        WriteFileBytes(dir.Join("VersionInfo.ini"), "[VERSION]\r\nversion=" + version + "\r\n");
+        LoadInstalledVersion(*state, *settings);
+        ASSERT_TRUE(state->versionOk);
+    }
+    void Description(const std::string& text) { http.resources[kInfoUrl] = {200, text}; }
+    test::FakeResource& Serve(const std::string& name, const std::string& body) {
+        http.resources[std::string(kBase) + "/" + name] = {200, body};
+        return http.resources[std::string(kBase) + "/" + name];
+    }
+    std::string RecordedVersion() {
+        SettingsStore store(*settings);
+        store.SetFile("VersionInfo.ini");
+        return store.ReadString("VERSION", "version");
+    }
+    void Run() {
+        state->workerRunning = true;
+        PatchWorkerContext context;
+        context.state = state;
+        context.ui = ui;
+        context.settings = settings;
+        context.openSession = http.Factory();
+        EXPECT_EQ(PatchWorker(context), 1);
+    }
+    std::vector<std::string> LeftoverTempFiles() {
+        std::vector<std::string> temps;
+        for (const auto& f : test::ListFiles(dir.path()))
+            if (f.find(".qrtmp") != std::string::npos) temps.push_back(f);
+        return temps;
+    }
+
+    test::TempDir dir;
+    std::unique_ptr<test::CurrentDirGuard> cwd_;
+    test::FakeHttp http;
+    std::shared_ptr<test::EventLog> log = std::make_shared<test::EventLog>();
+    std::shared_ptr<LauncherState> state = test::MakeLoggedState(log);
+    std::shared_ptr<test::RecordingUi> ui = std::make_shared<test::RecordingUi>(state, log);
+    std::shared_ptr<SettingsPlatform> settings;
+};
+
+TEST_F(PatchWorkerTest, SameVersionRewritesItAndFinishesWithoutDownloading) {
+    Installed("101");
+    Description("[VERSION]\r\nversion=101\r\n[102]\r\n0=never.txt\r\n");
+    Run();
+    EXPECT_EQ(http.requests, std::vector<std::string>{kInfoUrl});
+    EXPECT_EQ(RecordedVersion(), "101");
+    EXPECT_FALSE(FileExists(dir.Join("PatchInfo.ini")));
+    EXPECT_EQ(log->Events(),
+              (std::vector<std::string>{"cursor.begin", "invalidate all", "file.range 0 1", "total.range 0 1",
+                                        "file.pos 1", "total.pos 1", "button.enable", "button.blink",
+                                        "invalidate all erase", "invalidate all", "finished ok", "cursor.end"}));
+    EXPECT_EQ(ui->statusSeen.front(), "패치정보를 받고 있습니다.");
+    EXPECT_EQ(state->statusText.Get(), "패치가 완료되었습니다. GAME START 버튼을 눌러주세요.");
+    EXPECT_TRUE(state->readyToStart);
+}
+
+TEST_F(PatchWorkerTest, SteppingThroughVersionsFetchesEachNameOnceWithProgress) {
+    Installed("100");
+    Description("[VERSION]\r\nversion=103\r\n[101]\r\n0=data/map01.map\r\n1=readme.txt\r\n"
+                "[102]\r\n0=data/sub/deep.bin\r\n1=data/map01.map\r\n[103]\r\n0=readme.txt\r\n");
+    WriteFileBytes(dir.Join("readme.txt"), "old readme");
+    Serve("data/map01.bap", std::string(10000, 'm'));
+    Serve("readme.txt", "new readme");
+    Serve("data/sub/deep.bin", std::string(4096 * 3, 'd'));
+    Run();
+
+    EXPECT_EQ(http.requests, (std::vector<std::string>{kInfoUrl, "http://srv/files/data/map01.bap",
+                                                       "http://srv/files/readme.txt", "http://srv/files/data/sub/deep.bin"}));
+    EXPECT_EQ(ReadFileBytes(dir.Join("data/map01.map")), std::string(10000, 'm'));
+    EXPECT_EQ(ReadFileBytes(dir.Join("readme.txt")), "new readme");
+    EXPECT_EQ(ReadFileBytes(dir.Join("data/sub/deep.bin")).size(), 4096u * 3);
+    EXPECT_EQ(RecordedVersion(), "103");
+    EXPECT_TRUE(LeftoverTempFiles().empty());
+    EXPECT_FALSE(FileExists(dir.Join("PatchInfo.ini")));
+
+    EXPECT_EQ(log->With("total."), (std::vector<std::string>{"total.range 0 3", "total.pos 0", "total.pos 1",
+                                                            "total.pos 2", "total.range 0 1", "total.pos 1"}));
+    // The byte bar follows every 4096-byte chunk of the last file.
+    auto file = log->With("file.");
+    std::vector<std::string> lastFile(file.end() - 6, file.end());
+    EXPECT_EQ(lastFile, (std::vector<std::string>{"file.range 0 12288", "file.pos 4096", "file.pos 8192",
+                                                  "file.pos 12288", "file.range 0 1", "file.pos 1"}));
+    EXPECT_EQ(state->archiveIndex, 3);
+    EXPECT_EQ(state->archiveCount, 3);
+    EXPECT_EQ(state->bytesReceived, 12288);
+    EXPECT_EQ(state->bytesTotal, 12288);
+    EXPECT_TRUE(log->Has("invalidate 473,63,623,75"));
+    EXPECT_TRUE(log->Has("invalidate 401,88,816,100"));
+    EXPECT_TRUE(log->Has("invalidate 629,63,819,75"));
+    EXPECT_NE(std::find(ui->statusSeen.begin(), ui->statusSeen.end(), "data/sub/deep.bin 받는 중"), ui->statusSeen.end());
+    EXPECT_TRUE(state->readyToStart);
+}
+
+TEST_F(PatchWorkerTest, NumericallyOlderServerVersionIsRecordedWithNothingFetched) {
+    Installed("101");
+    Description("[VERSION]\r\nversion=0101\r\n[102]\r\n0=x.txt\r\n");
+    Run();
+    EXPECT_EQ(http.requests.size(), 1u);
+    EXPECT_EQ(log->With("total.").front(), "total.range 0 0");
+    EXPECT_EQ(RecordedVersion(), "0101");
+    EXPECT_TRUE(state->readyToStart);
+}
+
+TEST_F(PatchWorkerTest, FilesThatCannotBeFetchedFailTheRunAndKeepTheOldFiles) {
+    Installed("100");
+    Description("[VERSION]\r\nversion=101\r\n[101]\r\n0=missing.txt\r\n1=error.txt\r\n2=short.txt\r\n"
+                "3=long.txt\r\n4=dropped.txt\r\n5=good.txt\r\n");
+    for (const char* name : {"error.txt", "short.txt", "long.txt", "dropped.txt"})
+        WriteFileBytes(dir.Join(name), std::string("old ") + name);
+    Serve("error.txt", "<html>500 Internal Server Error</html>").status = 500;
+    Serve("short.txt", "only part").contentLength = "1000";
+    Serve("long.txt", std::string(5000, 'L')).contentLength = "100";
+    Serve("dropped.txt", std::string(9000, 'D')).breakAfter = 4096;
+    Serve("good.txt", "fine");
+    Run();
+
+    // The loop goes on with the other files, as a skipped file always did.
+    EXPECT_EQ(http.requests.size(), 7u);
+    EXPECT_EQ(ReadFileBytes(dir.Join("good.txt")), "fine");
+    for (const char* name : {"error.txt", "short.txt", "long.txt", "dropped.txt"})
+        EXPECT_EQ(ReadFileBytes(dir.Join(name)), std::string("old ") + name) << name;
+    EXPECT_FALSE(FileExists(dir.Join("missing.txt")));
+    EXPECT_TRUE(LeftoverTempFiles().empty());
+    EXPECT_EQ(RecordedVersion(), "100");  // the next start fetches them again
+    EXPECT_EQ(state->statusText.Get(), "패치가 실패하였습니다. 다시 실행하시기 바랍니다.");
+    EXPECT_FALSE(state->readyToStart);
+    EXPECT_TRUE(log->Has("finished failed"));
+    EXPECT_FALSE(log->Has("button.enable"));
+}
+
+TEST_F(PatchWorkerTest, UnreachableDescriptionTakesTheRunAgainPath) {
+    Installed("100");
+    for (int variant = 0; variant < 4; ++variant) {
+        log = std::make_shared<test::EventLog>();
+        state = test::MakeLoggedState(log);
+        ui = std::make_shared<test::RecordingUi>(state, log);
+        state->patchListPath = ReadInstallDir(*state, *settings) + state->patchListName;
+        LoadInstalledVersion(*state, *settings);
+        http.resources.clear();
+        if (variant == 1) http.resources[kInfoUrl] = {404, "<html>not found</html>"};
+        if (variant == 2) http.resources[kInfoUrl] = {200, "[VERSION]\r\nversion=101\r\n", std::string("500")};
+        if (variant == 3) http.resources[kInfoUrl] = {200, "[OTHER]\r\nx=1\r\n[101]\r\n0=x.txt\r\n"};  // no version
+        Run();
+        EXPECT_EQ(state->statusText.Get(), "다시 실행 하시기 바랍니다.") << variant;
+        EXPECT_TRUE(log->Has("message 패치 정보를 받는데 실패했습니다. 다시 실행 하시기 바랍니다.")) << variant;
+        EXPECT_EQ(log->With("file.range"), std::vector<std::string>{"file.range 0 1"}) << variant;
+        EXPECT_FALSE(log->Has("finished ok")) << variant;
+        EXPECT_FALSE(FileExists(dir.Join("PatchInfo.ini"))) << variant;
+        EXPECT_EQ(RecordedVersion(), "100") << variant;
+        EXPECT_EQ(http.requests.size(), static_cast<size_t>(variant + 1)) << "nothing but the description";
+    }
+}
+
+TEST_F(PatchWorkerTest, NoInternetShowsTheServerMessageAndChangesNothing) {
+    Installed("100");
+    http.sessionFails = true;
+    Run();
+    EXPECT_EQ(log->Events(),
+              (std::vector<std::string>{"cursor.begin",
+                                        "message 패치 서버에 접속할 수 없습니다. 내부 패치 중입니다. 홈페이지를 이용하세요",
+                                        "cursor.end"}));
+    EXPECT_EQ(state->statusText.Get(), "서버에 접속 중입니다..");
+}
+
+TEST_F(PatchWorkerTest, HostileNamesNeverBecomePaths) {
+    test::TempDir outside;
+    Installed("100");
+    const std::string escape = "../" + outside.path().substr(outside.path().rfind('/') + 1) + "/evil.txt";
+    Description("[VERSION]\r\nversion=101\r\n[101]\r\n0=" + escape + "\r\n1=/tmp/evil.txt\r\n2=C:\\evil.txt\r\n3=ok.txt\r\n");
+    Serve(escape, "evil");
+    Serve("ok.txt", "ok");
+    Run();
+    EXPECT_TRUE(test::ListFiles(outside.path()).empty());
+    EXPECT_EQ(http.requests, (std::vector<std::string>{kInfoUrl, "http://srv/files/ok.txt"}));
+    EXPECT_EQ(ReadFileBytes(dir.Join("ok.txt")), "ok");
+    EXPECT_EQ(RecordedVersion(), "100");
+    EXPECT_TRUE(log->Has("finished failed"));
+}
+
+TEST_F(PatchWorkerTest, TargetThatCannotBeWrittenEndsTheRunAtOnce) {
+    Installed("100");
+    Description("[VERSION]\r\nversion=101\r\n[101]\r\n0=blocked\r\n1=after.txt\r\n");
+    // A directory where the file should go: neither the temporary file nor the move can succeed.
+    test::WriteFileBytes(dir.Join("blocked/keep.txt"), "keep");
+    test::WriteFileBytes(dir.Join("blocked.qrtmp/keep.txt"), "keep");
+    Serve("blocked", "data");
+    Serve("after.txt", "after");
+    Run();
+    EXPECT_EQ(http.requests.size(), 2u);  // nothing after the failure
+    EXPECT_FALSE(FileExists(dir.Join("after.txt")));
+    EXPECT_EQ(ReadFileBytes(dir.Join("blocked/keep.txt")), "keep");
+    EXPECT_EQ(RecordedVersion(), "100");
+    EXPECT_EQ(state->statusText.Get(), "패치가 실패하였습니다. 다시 실행하시기 바랍니다.");
+    auto events = log->Events();
+    auto finish = std::find(events.begin(), events.end(), "finished failed");
+    ASSERT_NE(finish, events.end());
+    EXPECT_TRUE(log->Has("file.range 0 1"));
+    EXPECT_TRUE(log->Has("total.range 0 1"));
+    EXPECT_FALSE(state->workerRunning);
+}
+
+TEST_F(PatchWorkerTest, StopDuringADownloadKeepsTheOldFileAndRecordsNothing) {
+    Installed("100");
+    Description("[VERSION]\r\nversion=101\r\n[101]\r\n0=big.bin\r\n1=next.txt\r\n");
+    WriteFileBytes(dir.Join("big.bin"), "old big");
+    auto& big = Serve("big.bin", std::string(100000, 'b'));
+    big.onRead = [this](long long delivered) {
+        if (delivered >= 8192) state->workerRunning = false;  // the window closes
+    };
+    Serve("next.txt", "next");
+    Run();
+    EXPECT_EQ(ReadFileBytes(dir.Join("big.bin")), "old big");
+    EXPECT_FALSE(FileExists(dir.Join("next.txt")));
+    EXPECT_TRUE(LeftoverTempFiles().empty());
+    EXPECT_EQ(RecordedVersion(), "100");
+    EXPECT_FALSE(log->Has("finished ok"));
+    EXPECT_FALSE(log->Has("finished failed"));
+    EXPECT_FALSE(log->Has("total.range 0 1"));
+}
+
+TEST_F(PatchWorkerTest, ArchivesAreUnpackedVerifiedAndDeleted) {
+    Installed("100");
+    Description("[VERSION]\r\nversion=102\r\n[101]\r\n0=patch101.zip\r\n[102]\r\n0=patch102.zip\r\n1=data/after.txt\r\n");
+    WriteFileBytes(dir.Join("data/maps/a.map"), "old map");
+    WriteFileBytes(dir.Join("data/maps/b.map"), "old b");
+    Serve("patch101.zip", test::BuildZip({{"data/maps/", ""},
+                                          {"data/maps/a.map", std::string(70000, 'a'), true},
+                                          {"readme.txt", "hello"}}));
+    Serve("patch102.zip", test::BuildZip({{"data/maps/b.map", "corrupted b", false, true},
+                                          {"data/new.txt", "new"}}));
+    Serve("data/after.txt", "after");
+    Run();
+    EXPECT_EQ(ReadFileBytes(dir.Join("data/maps/a.map")), std::string(70000, 'a'));
+    EXPECT_EQ(ReadFileBytes(dir.Join("readme.txt")), "hello");
+    EXPECT_EQ(ReadFileBytes(dir.Join("data/maps/b.map")), "old b");  // damaged entry replaced nothing
+    EXPECT_EQ(ReadFileBytes(dir.Join("data/new.txt")), "new");
+    EXPECT_EQ(ReadFileBytes(dir.Join("data/after.txt")), "after");
+    EXPECT_FALSE(FileExists(dir.Join("patch101.zip")));
+    EXPECT_FALSE(FileExists(dir.Join("patch102.zip")));
+    EXPECT_TRUE(LeftoverTempFiles().empty());
+    EXPECT_EQ(log->With("timer."), (std::vector<std::string>{"timer.start", "timer.stop", "timer.start", "timer.stop"}));
+    EXPECT_EQ(state->extractTotal, 0);
+    EXPECT_EQ(state->extractName.Get(), "patch102.zip");
+    EXPECT_EQ(RecordedVersion(), "100");
+    EXPECT_TRUE(log->Has("finished failed"));
+}
+
+TEST_F(PatchWorkerTest, WorkerOutlivesTheWindowSafely) {
+    Installed("100");
+    Description("[VERSION]\r\nversion=101\r\n[101]\r\n0=slow.bin\r\n");
+    auto& slow = Serve("slow.bin", std::string(50000, 's'));
+    slow.onRead = [](long long) { std::this_thread::sleep_for(std::chrono::milliseconds(2)); };
+    state->workerRunning = true;
+    PatchWorkerContext context;
+    context.state = state;
+    context.ui = ui;
+    context.settings = settings;
+    context.openSession = http.Factory();
+    std::weak_ptr<LauncherState> watch = state;
+    std::thread worker(PatchWorker, std::move(context));
+    // The window goes away: it clears the flag and drops its references without waiting.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    state->workerRunning = false;
+    state.reset();
+    ui.reset();
+    worker.join();
+    EXPECT_TRUE(watch.expired());
+    EXPECT_TRUE(LeftoverTempFiles().empty());
+    EXPECT_FALSE(FileExists(dir.Join("slow.bin")));
+}
+
+}  // namespace
+}  // namespace qr
