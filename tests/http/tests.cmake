@@ -1,0 +1,16 @@
+# HTTP client tests (both builds), the patch server's own checks and, in the native build, the whole
+# Windows test executable run under wine64 against a server started beside it.
+file(GLOB QR_HTTP_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/*_test.cpp)
+target_sources(quorvel_tests PRIVATE ${QR_HTTP_TEST_SOURCES})
+
+if(NOT WIN32 AND Python3_EXECUTABLE)
+  add_test(NAME http_patch_server
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/patch_server_test.py)
+  set_tests_properties(http_patch_server PROPERTIES TIMEOUT 120)
+endif()
+
+if(NOT WIN32 AND QUORVEL_WIN64_BUILD_DIR)
+  add_test(NAME windows_tests_under_wine
+    COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/run_win_tests.sh ${QUORVEL_WIN64_BUILD_DIR}/tests/quorvel_tests.exe)
+  set_tests_properties(windows_tests_under_wine PROPERTIES TIMEOUT 1800 RESOURCE_LOCK wine)
+endif()

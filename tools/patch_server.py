@@ -1,0 +1,258 @@
+#!/usr/bin/env python3
+"""A small patch server for demos and tests: serves a directory over HTTP/1.1 on 127.0.0.1.
+
+Every file response carries Content-Length. Per-path fault modes come from a JSON file that is
+read again on every request, so a test can change them while the server runs:
+
+  {"/tzan/x": {"mode": "status", "status": 500}}           that status with an HTML body
+  {"/tzan/x": {"mode": "drop", "after": 100}}              true length, 100 bytes, then close
+  {"/tzan/x": {"mode": "slow", "delay": 0.05, "chunk": 1024}}  true length, paced body
+  {"/tzan/x": {"mode": "no-length"}}                       no Content-Length, body until close
+  {"/tzan/x": {"mode": "wrong-length", "length": 10}}      announces 10, sends the real body
+  {"/tzan/x": {"mode": "hang", "seconds": 600}}            true length, then nothing
+
+Prints "READY <port>" on stdout once listening. Only standard library modules are used.
+"""
+
+import argparse
+import json
+import os
+import signal
+import sys
+import threading
+import time
+import urllib.parse
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+CONTENT_TYPES = {
+    ".html": "text/html; charset=utf-8",
+    ".htm": "text/html; charset=utf-8",
+    ".txt": "text/plain",
+    ".ini": "text/plain",
+}
+
+
+class PatchServer(ThreadingHTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+    def __init__(self, address, options):
+        super().__init__(address, PatchRequestHandler)
+        self.root = os.path.realpath(options.root)
+        self.faults_path = options.faults
+        self.requests_path = options.requests
+        self.log_file = open(options.log, "a", encoding="utf-8") if options.log else None
+        self.record_lock = threading.Lock()
+        self.stopping = threading.Event()
+
+    def faults(self):
+        # A missing or half-written file means no faults; writers replace it atomically anyway.
+        if not self.faults_path:
+            return {}
+        try:
+            with open(self.faults_path, "r", encoding="utf-8") as f:
+                data = json.load(f)
+            return data if isinstance(data, dict) else {}
+        except (OSError, ValueError):
+            return {}
+
+    def record(self, entry):
+        if not self.requests_path:
+            return
+        line = json.dumps(entry, ensure_ascii=True) + "\n"
+        with self.record_lock, open(self.requests_path, "a", encoding="ascii") as f:
+            f.write(line)
+            f.flush()
+
+    def log(self, text):
+        if self.log_file:
+            with self.record_lock:
+                self.log_file.write(text + "\n")
+                self.log_file.flush()
+
+    def handle_error(self, request, client_address):
+        # Clients that hang up mid-body are normal here (tests drop and stop transfers).
+        exc = sys.exc_info()[1]
+        if not isinstance(exc, (ConnectionError, TimeoutError)):
+            self.log("error from %s: %r" % (client_address[0], exc))
+
+
+class PatchRequestHandler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def version_string(self):
+        return "QuorvelPatchServer/1"
+
+    def log_message(self, fmt, *args):
+        self.server.log("%s %s" % (self.address_string(), fmt % args))
+
+    def do_GET(self):
+        self.respond(send_body=True)
+
+    def do_HEAD(self):
+        self.respond(send_body=False)
+
+    def respond(self, send_body):
+        path = urllib.parse.urlsplit(self.path).path
+        self.server.record({
+            "method": self.command,
+            "path": path,
+            "user_agent": self.headers.get("User-Agent"),
+            "cache_control": self.headers.get("Cache-Control"),
+            "pragma": self.headers.get("Pragma"),
+        })
+        fault = self.server.faults().get(path)
+        if not isinstance(fault, dict):
+            fault = None
+        if fault and fault.get("mode") == "status":
+            self.send_html(int(fault.get("status", 500)), send_body)
+            return
+        file_path = self.local_path(path)
+        if file_path is None:
+            self.send_html(404, send_body)
+            return
+        with open(file_path, "rb") as f:
+            size = os.fstat(f.fileno()).st_size
+            self.send_file(f, size, fault, send_body)
+
+    def local_path(self, url_path):
+        """The regular file under the root that url_path names, or None (also for escapes)."""
+        relative = urllib.parse.unquote(url_path, errors="surrogateescape").lstrip("/")
+        parts = relative.split("/")
+        if any(p in ("", ".", "..") or "\\" in p or "\0" in p for p in parts):
+            return None
+        candidate = os.path.realpath(os.path.join(self.server.root, *parts))
+        if os.path.commonpath([candidate, self.server.root]) != self.server.root:
+            return None
+        return candidate if os.path.isfile(candidate) else None
+
+    def send_html(self, status, send_body):
+        reason = self.responses.get(status, ("Error",))[0]
+        body = ("<!DOCTYPE html>\n<html><head><title>%d %s</title></head>"
+                "<body><h1>%d %s</h1></body></html>\n" % (status, reason, status, reason)).encode()
+        self.send_response(status)
+        self.send_header("Content-Type", "text/html; charset=utf-8")
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        if send_body:
+            self.wfile.write(body)
+
+    def send_file(self, f, size, fault, send_body):
+        mode = fault.get("mode") if fault else None
+        announced = str(size)
+        if mode == "wrong-length":
+            announced = str(fault.get("length", 0))
+        self.send_response(200)
+        ext = os.path.splitext(f.name)[1].lower()
+        self.send_header("Content-Type", CONTENT_TYPES.get(ext, "application/octet-stream"))
+        if mode != "no-length":
+            self.send_header("Content-Length", announced)
+        if mode in ("drop", "no-length", "wrong-length", "hang"):
+            # The body does not match what a client can expect, so the connection cannot carry more.
+            self.send_header("Connection", "close")
+            self.close_connection = True
+        self.end_headers()
+        if not send_body:
+            return
+        if mode == "drop":
+            self.copy(f, int(fault.get("after", 0)))
+            self.hang_up()
+        elif mode == "slow":
+            self.copy_slowly(f, size, float(fault.get("delay", 0.05)), int(fault.get("chunk", 1024)))
+        elif mode == "hang":
+            self.wfile.flush()
+            self.server.stopping.wait(float(fault.get("seconds", 600)))
+            self.hang_up()
+        elif mode is None:
+            self.connection.sendfile(f)
+        else:
+            self.copy(f, size)
+            self.hang_up()
+
+    def copy(self, f, count):
+        while count > 0:
+            data = f.read(min(count, 65536))
+            if not data:
+                break
+            self.wfile.write(data)
+            count -= len(data)
+
+    def copy_slowly(self, f, size, delay, chunk):
+        chunk = max(1, chunk)
+        sent = 0
+        while sent < size and not self.server.stopping.is_set():
+            data = f.read(chunk)
+            if not data:
+                break
+            self.wfile.write(data)
+            sent += len(data)
+            if sent < size:
+                time.sleep(delay)
+
+    def hang_up(self):
+        self.close_connection = True
+        try:
+            self.wfile.flush()
+        finally:
+            try:
+                self.connection.shutdown(2)
+            except OSError:
+                pass
+
+
+def parse_args(argv):
+    p = argparse.ArgumentParser(description="Serve a patch directory over HTTP on 127.0.0.1.")
+    p.add_argument("--root", required=True, help="directory to serve")
+    p.add_argument("--port", type=int, default=0, help="port to listen on (0 = any free port)")
+    p.add_argument("--port-file", help="write the chosen port to this file once listening")
+    p.add_argument("--faults", help="JSON file of fault modes per URL path, read on every request")
+    p.add_argument("--requests", help="append one JSON line per request to this file")
+    p.add_argument("--log", help="write the access log to this file (default: no log)")
+    p.add_argument("--exit-on-stdin-eof", action="store_true",
+                   help="stop when stdin closes (so the server ends with the process that started it)")
+    return p.parse_args(argv)
+
+
+def main(argv):
+    options = parse_args(argv)
+    if not os.path.isdir(options.root):
+        print("patch_server: no such directory: %s" % options.root, file=sys.stderr)
+        return 2
+    server = PatchServer(("127.0.0.1", options.port), options)
+    port = server.server_address[1]
+
+    def stop(*_):
+        # Runs on the main thread, inside serve_forever: leave it at once rather than at its next poll.
+        server.stopping.set()
+        raise SystemExit(0)
+
+    signal.signal(signal.SIGTERM, stop)
+    signal.signal(signal.SIGINT, stop)
+    if options.exit_on_stdin_eof:
+        def watch_stdin():
+            # The raw descriptor: a buffered reader blocked here would stall the interpreter's exit.
+            while True:
+                try:
+                    if not os.read(0, 4096):
+                        break
+                except OSError:
+                    break
+            os.kill(os.getpid(), signal.SIGTERM)
+        threading.Thread(target=watch_stdin, daemon=True).start()
+
+    if options.port_file:
+        tmp = options.port_file + ".tmp"
+        with open(tmp, "w", encoding="ascii") as f:
+            f.write("%d\n" % port)
+        os.replace(tmp, options.port_file)
+    print("READY %d" % port, flush=True)
+    try:
+        server.serve_forever(poll_interval=0.2)
+    finally:
+        server.stopping.set()
+        server.server_close()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
