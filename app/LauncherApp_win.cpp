@@ -1,0 +1,130 @@
+// Process start-up: sockets, control hosting, the launcher window or, for a plain start, a web page.
+#include <windows.h>
+
+#include <commctrl.h>
+#include <ole2.h>
+#include <shellapi.h>
+#include <winsock2.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/LaunchArgs.h"
+#include "app/LauncherDialog_win.h"
+#include "app/LauncherIds_win.h"
+#include "app/NewsView_win.h"
+#include "app/WebPages_win.h"
+#include "patch/SettingsPlatform.h"
+#include "platform/Cp949_win.h"
+#include "ui/AppInfo.h"
+
+namespace qr {
+namespace {
+
+// How long the process lets a stopping worker clean up (its temporary file) before it ends.
+constexpr DWORD kWorkerGraceMs = 3000;
+
+class SocketLayer {
+public:
+    SocketLayer() {
+        WSADATA data;
+        started_ = WSAStartup(MAKEWORD(1, 1), &data) == 0;
+    }
+    ~SocketLayer() {
+        if (started_) WSACleanup();
+    }
+    SocketLayer(const SocketLayer&) = delete;
+    SocketLayer& operator=(const SocketLayer&) = delete;
+    bool started() const { return started_; }
+
+private:
+    bool started_ = false;
+};
+
+class OleScope {
+public:
+    OleScope() : initialised_(SUCCEEDED(OleInitialize(nullptr))) {}
+    ~OleScope() {
+        if (initialised_) OleUninitialize();
+    }
+    OleScope(const OleScope&) = delete;
+    OleScope& operator=(const OleScope&) = delete;
+
+private:
+    bool initialised_;
+};
+
+// The argument vector as the runtime splits the command line, in code page 949 like every text
+// of the launcher; taken from the wide command line so no argument depends on the system's code page.
+std::vector<std::string> CommandLineArguments() {
+    std::vector<std::string> args;
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!wide) return args;
+    for (int i = 0; i < count; ++i) args.push_back(NarrowCp949(wide[i]));
+    LocalFree(wide);
+    return args;
+}
+
+// The standard controls of the template (the progress bars) need their classes registered.
+void EnableControlLook() {
+    INITCOMMONCONTROLSEX controls{};
+    controls.dwSize = sizeof controls;
+    controls.dwICC = ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES;
+    InitCommonControlsEx(&controls);
+}
+
+void OpenPlainStartPage() {
+    const std::string memberId = ReadSystemProfileString("Member", "id", "", ".\\option.ini", 10);
+    OpenPageDirectly(ChoosePlainStartPage(memberId) == PlainStartPage::PartnerPortal ? kPartnerPortalUrl
+                                                                                    : kHomePageUrl);
+}
+
+}  // namespace
+
+class LauncherApp {
+public:
+    bool InitInstance();
+};
+
+bool LauncherApp::InitInstance() {
+    SocketLayer sockets;
+    if (!sockets.started()) {
+        ui::ShowAppMessage(nullptr, ui::LoadResourceString(ids::kSocketErrorString));
+        return false;
+    }
+    OleScope ole;
+    EnableControlHosting();
+    EnableControlLook();
+
+    std::shared_ptr<WorkerCompletion> worker;
+    {
+        LauncherDialog dialog(nullptr, MakeRegistrySettings());
+        const LaunchDecision launch = DecideLaunch(CommandLineArguments());
+        if (launch.showWindow) {
+            dialog.state().gameArgs = launch.gameArgs;
+            dialog.state().siteCode = launch.siteCode;
+            dialog.DoModal();
+            worker = dialog.worker();
+        } else {
+            OpenPlainStartPage();
+        }
+    }
+    // The window is gone and has asked the worker to stop; a worker that notices soon removes its
+    // partial download itself instead of leaving it for the process end.
+    if (worker) worker->WaitWhilePumping(kWorkerGraceMs);
+    return false;
+}
+
+}  // namespace qr
+
+namespace {
+qr::LauncherApp theApp;
+}
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    // Start-up always answers false: the process ends once the window (or the page) is done.
+    theApp.InitInstance();
+    return 0;
+}

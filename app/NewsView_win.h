@@ -1,0 +1,54 @@
+// The news panel: the system's web browser control, hosted through atl.dll's AtlAxWin window
+// class inside a child window of our own. Where the system has no browser control (or no atl.dll)
+// the child window stays and shows the window's background at its place instead.
+#pragma once
+
+#include <windows.h>
+
+#include <exdisp.h>
+
+#include <string>
+
+#include "ui/ComPtr.h"
+
+namespace qr {
+
+// Makes the AtlAxWin class available to this process; false when the system cannot host controls.
+// Needs COM initialised on the calling thread (OleInitialize).
+bool EnableControlHosting();
+
+struct NewsViewOptions {
+    HWND parent = nullptr;
+    RECT rect{};                 // in the parent's client coordinates
+    int childId = 0;
+    int fallbackBitmapId = 0;    // the parent's background, drawn when there is no browser
+};
+
+class CMyHtmlView {
+public:
+    CMyHtmlView() = default;
+    ~CMyHtmlView();
+    CMyHtmlView(const CMyHtmlView&) = delete;
+    CMyHtmlView& operator=(const CMyHtmlView&) = delete;
+
+    // Creates the view's window and, when the system offers it, the browser control filling it.
+    bool Create(const NewsViewOptions& options);
+    // Navigates to `url` (code page 949); nothing without a browser control.
+    void Navigate2(const std::string& url);
+    void OnInitialUpdate();
+
+    HWND hwnd() const { return window_; }
+    bool hasBrowser() const { return static_cast<bool>(browser_); }
+
+private:
+    static LRESULT CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    void CreateBrowser();
+    void PaintFallback();
+
+    HWND window_ = nullptr;
+    HWND host_ = nullptr;
+    int fallbackBitmapId_ = 0;
+    ui::ComPtr<IWebBrowser2> browser_;
+};
+
+}  // namespace qr
