@@ -1,0 +1,109 @@
+// A file system decorator for extraction tests: it logs every call, lets a test fail creation,
+// replacement or writing (a full disk) of chosen paths, and calls back when files are created.
+// Changes to paths that could leave the current directory are logged but never carried out, so a
+// broken name check fails its test instead of writing outside the scratch directory.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/FileSystem.h"
+
+namespace qr::test {
+
+class FaultyFileSystem : public FileSystem {
+public:
+    explicit FaultyFileSystem(FileSystem& real = SystemFileSystem()) : real_(real) {}
+
+    std::vector<std::string> calls;       // "open x", "create x", "replace x > y", "remove x", "mkdir x"
+    std::vector<size_t> writeSizes;       // every Write, in order
+    std::set<std::string> failCreate;     // paths whose Create fails
+    std::set<std::string> failReplace;    // targets whose Replace fails
+    std::set<std::string> failMkdir;      // directories that cannot be made
+    std::map<std::string, size_t> diskRoom;  // path -> bytes that fit before writes fail
+    std::function<void(const std::string&)> onCreate;
+    std::function<void()> onWrite;
+
+    std::unique_ptr<ReadableFile> OpenRead(const std::string& path) override {
+        calls.push_back("open " + path);
+        return real_.OpenRead(path);
+    }
+    std::unique_ptr<WritableFile> Create(const std::string& path) override {
+        calls.push_back("create " + path);
+        if (onCreate) onCreate(path);
+        if (failCreate.count(path) || MayEscape(path)) return nullptr;
+        std::unique_ptr<WritableFile> file = real_.Create(path);
+        if (!file) return nullptr;
+        auto room = diskRoom.find(path);
+        return std::make_unique<File>(*this, std::move(file), room == diskRoom.end() ? SIZE_MAX : room->second);
+    }
+    bool Replace(const std::string& from, const std::string& to) override {
+        calls.push_back("replace " + from + " > " + to);
+        return !failReplace.count(to) && !MayEscape(from) && !MayEscape(to) && real_.Replace(from, to);
+    }
+    bool Remove(const std::string& path) override {
+        calls.push_back("remove " + path);
+        return !MayEscape(path) && real_.Remove(path);
+    }
+    MakeDirResult MakeDirectory(const std::string& path) override {
+        calls.push_back("mkdir " + path);
+        if (failMkdir.count(path) || MayEscape(path)) return MakeDirResult::Failed;
+        return real_.MakeDirectory(path);
+    }
+    bool IsDirectory(const std::string& path) override { return real_.IsDirectory(path); }
+    bool ChangeDirectory(const std::string& path) override { return real_.ChangeDirectory(path); }
+
+    // Calls whose text mentions `fragment`.
+    std::vector<std::string> CallsMentioning(const std::string& fragment) const {
+        std::vector<std::string> hits;
+        for (const auto& c : calls)
+            if (c.find(fragment) != std::string::npos) hits.push_back(c);
+        return hits;
+    }
+
+private:
+    static bool MayEscape(const std::string& path) {
+        if (path.empty() || path[0] == '/' || path[0] == '\\' || path.find(':') != std::string::npos) return true;
+        std::string component;
+        for (size_t i = 0; i <= path.size(); ++i) {
+            if (i == path.size() || path[i] == '/' || path[i] == '\\') {
+                if (component == "..") return true;
+                component.clear();
+            } else {
+                component += path[i];
+            }
+        }
+        return false;
+    }
+
+    class File : public WritableFile {
+    public:
+        File(FaultyFileSystem& owner, std::unique_ptr<WritableFile> real, size_t room)
+            : owner_(owner), real_(std::move(real)), room_(room) {}
+        bool Write(const void* data, size_t length) override {
+            owner_.writeSizes.push_back(length);
+            if (owner_.onWrite) owner_.onWrite();
+            if (length > room_) {
+                real_->Write(data, room_);  // a full disk takes what fits, then refuses
+                room_ = 0;
+                return false;
+            }
+            room_ -= length;
+            return real_->Write(data, length);
+        }
+        bool Close() override { return real_->Close(); }
+
+    private:
+        FaultyFileSystem& owner_;
+        std::unique_ptr<WritableFile> real_;
+        size_t room_;
+    };
+
+    FileSystem& real_;
+};
+
+}  // namespace qr::test
