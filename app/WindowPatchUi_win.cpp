@@ -6,6 +6,29 @@
 #include "platform/DebugTrace.h"
 
 namespace qr {
+namespace {
+
+// The rows of text the window paints: the counters drawn at y 65 and the status line drawn at
+// y 100. The worker names areas by the top of a row, which would leave the lower part of the
+// glyphs stale (digits smeared over each other, a status text that never changes), so a request
+// that touches a row is grown to the whole row.
+struct TextRow {
+    LONG top, bottom;
+};
+constexpr TextRow kTextRows[] = {{63, 88}, {88, 130}};
+
+RECT CoverTextRows(const ClientRect& area) {
+    RECT rect{area.left, area.top, area.right, area.bottom};
+    for (const TextRow& row : kTextRows) {
+        if (rect.top < row.bottom && rect.bottom > row.top) {
+            if (row.top < rect.top) rect.top = row.top;
+            if (row.bottom > rect.bottom) rect.bottom = row.bottom;
+        }
+    }
+    return rect;
+}
+
+}  // namespace
 
 void WindowPatchUi::Invalidate(const ClientRect* area, bool erase) {
     // Invalidation may come from any thread; the paint itself happens on the window's thread.
@@ -15,7 +38,7 @@ void WindowPatchUi::Invalidate(const ClientRect* area, bool erase) {
         InvalidateRect(window, nullptr, erase ? TRUE : FALSE);
         return;
     }
-    const RECT rect{area->left, area->top, area->right, area->bottom};
+    const RECT rect = CoverTextRows(*area);
     InvalidateRect(window, &rect, erase ? TRUE : FALSE);
 }
 
