@@ -34,6 +34,14 @@ bool EndsWithTempSuffix(std::string_view component) {
     return true;
 }
 
+// Names go into reasons as they stand, except control bytes, which a hostile name may carry.
+std::string Printable(const std::string& name) {
+    std::string out = name;
+    for (char& c : out)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+    return out;
+}
+
 bool HasReservedComponent(std::string_view name) {
     size_t start = 0;
     for (size_t i = 0; i <= name.size(); ++i) {
@@ -91,7 +99,7 @@ void EntryExtractor::ExtractCurrent() {
     if (!reader_.GetEntryInfo(nullptr, nameBuffer, info.nameLength + 1))
         return Fail("its name lies outside the archive");
     const std::string name(nameBuffer, info.nameLength);
-    label_ += " \"" + name + "\"";
+    label_ += " \"" + Printable(name) + "\"";
 
     // The launcher runs elevated: a name that could reach outside the install directory never
     // reaches the file system.

@@ -1,0 +1,12 @@
+# Archive area extras (native builds only): the fuzzer smoke run and the extraction benchmark's
+# driver, which scripts/bench-zip.sh builds on demand.
+if(NOT WIN32)
+  find_program(QR_CLANGXX clang++)
+  if(QR_CLANGXX)
+    add_test(NAME archive_fuzz_smoke COMMAND bash ${PROJECT_SOURCE_DIR}/scripts/fuzz.sh 60)
+    set_tests_properties(archive_fuzz_smoke PROPERTIES TIMEOUT 1200 LABELS fuzz)
+  else()
+    message(STATUS "clang++ not found: archive_fuzz_smoke is not registered")
+  endif()
+  add_subdirectory(${PROJECT_SOURCE_DIR}/bench/zip ${CMAKE_BINARY_DIR}/bench/zip)
+endif()
