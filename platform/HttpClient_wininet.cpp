@@ -163,8 +163,8 @@ private:
 std::unique_ptr<HttpSession> OpenHttpSession(const std::string& agent) {
     InternetHandle internet(InternetOpenA(agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     if (!internet) return nullptr;
-    // Children of this handle take these over: a dead server or a stalled body ends in an error
-    // instead of waiting for ever.
+    // Requests opened on this handle take these over on Windows, so a dead server or a stalled body
+    // ends in an error instead of a wait without end. (Wine ignores them and waits for the close.)
     DWORD connectMs = kConnectTimeoutMs, stallMs = StallMilliseconds();
     InternetSetOptionA(internet.get(), INTERNET_OPTION_CONNECT_TIMEOUT, &connectMs, sizeof(connectMs));
     InternetSetOptionA(internet.get(), INTERNET_OPTION_SEND_TIMEOUT, &stallMs, sizeof(stallMs));

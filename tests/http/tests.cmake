@@ -12,5 +12,6 @@ endif()
 if(NOT WIN32 AND QUORVEL_WIN64_BUILD_DIR)
   add_test(NAME windows_tests_under_wine
     COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/run_win_tests.sh ${QUORVEL_WIN64_BUILD_DIR}/tests/quorvel_tests.exe)
-  set_tests_properties(windows_tests_under_wine PROPERTIES TIMEOUT 1800 RESOURCE_LOCK wine)
+  set_tests_properties(windows_tests_under_wine PROPERTIES
+    TIMEOUT 1800 RESOURCE_LOCK wine ENVIRONMENT "QR_PYTHON=${Python3_EXECUTABLE}")
 endif()
