@@ -10,7 +10,7 @@ packages=(
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   libz-mingw-w64-dev
   wine wine64 xvfb xdotool x11-apps imagemagick fonts-nanum
-  python3 curl zip unzip libarchive-tools
+  python3 python3-pil curl zip unzip libarchive-tools
   clang libclang-rt-14-dev
 )
 
