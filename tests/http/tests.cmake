@@ -6,7 +6,9 @@ target_sources(quorvel_tests PRIVATE ${QR_HTTP_TEST_SOURCES})
 if(NOT WIN32 AND Python3_EXECUTABLE)
   add_test(NAME http_patch_server
     COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/patch_server_test.py)
-  set_tests_properties(http_patch_server PROPERTIES TIMEOUT 120)
+  add_test(NAME http_make_demo
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/make_demo_test.py)
+  set_tests_properties(http_patch_server http_make_demo PROPERTIES TIMEOUT 120)
 endif()
 
 if(NOT WIN32 AND QUORVEL_WIN64_BUILD_DIR)
