@@ -1,0 +1,18 @@
+# Closing while a file is being downloaded: the launcher ends, no temporary file stays behind and
+# the game files are as they were.
+e2e_make_demo
+cp -a "$E2E_INSTALL" "$E2E_WORK/install-before"
+e2e_set_install_dir "$E2E_INSTALL"
+e2e_slow_all_files 0.2 1024
+e2e_start_server
+e2e_start_launcher a b c 0
+e2e_main_window 60
+e2e_wait_for 60 e2e_download_in_progress "$E2E_INSTALL" || e2e_fail "no download started"
+sleep 1
+e2e_shot 01-downloading
+e2e_click_client $E2E_CLOSE_BUTTON_CENTRE
+e2e_wait_exit 30 || e2e_fail "the close button did not close the launcher"
+e2e_shot 02-closed
+e2e_same_tree "$E2E_WORK/install-before" "$E2E_INSTALL" || e2e_fail "game files changed: $(head -20 "$E2E_WORK/tree.diff")"
+[ "$(e2e_ini_version "$E2E_INSTALL/VersionInfo.ini")" = 100 ] || e2e_fail "a stopped run recorded a version"
+e2e_expect_no_leftovers
