@@ -13,6 +13,16 @@ constexpr wchar_t kHostClass[] = L"AtlAxWin";
 // CLSID_WebBrowser: the host creates the control from its window text.
 constexpr wchar_t kWebBrowserClsid[] = L"{8856F961-340A-11D0-A96B-00C04FD705A2}";
 
+// CLSID_HTMLDocument: the engine that renders pages inside the browser control. Without it (Wine
+// without its HTML engine) the control would only show an empty white box.
+constexpr CLSID kHtmlDocumentClsid = {0x25336920, 0x03F9, 0x11CF, {0x8F, 0xD0, 0x00, 0xAA, 0x00, 0x68, 0x6F, 0x13}};
+
+bool HtmlEngineAvailable() {
+    ui::ComPtr<IUnknown> document;
+    return SUCCEEDED(CoCreateInstance(kHtmlDocumentClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                      reinterpret_cast<void**>(document.Receive())));
+}
+
 using AtlAxWinInitFn = BOOL(WINAPI*)();
 using AtlAxGetControlFn = HRESULT(WINAPI*)(HWND, IUnknown**);
 
@@ -81,7 +91,7 @@ bool CMyHtmlView::Create(const NewsViewOptions& options) {
 
 void CMyHtmlView::CreateBrowser() {
     const AtlModule& atl = Atl();
-    if (!atl.getControl) return;
+    if (!atl.getControl || !HtmlEngineAvailable()) return;
     RECT client;
     GetClientRect(window_, &client);
     host_ = CreateWindowExW(0, kHostClass, kWebBrowserClsid, WS_CHILD | WS_VISIBLE, 0, 0, client.right, client.bottom,

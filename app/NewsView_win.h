@@ -1,6 +1,6 @@
 // The news panel: the system's web browser control, hosted through atl.dll's AtlAxWin window
-// class inside a child window of our own. Where the system has no browser control (or no atl.dll)
-// the child window stays and shows the window's background at its place instead.
+// class inside a child window of our own. Where the system has no browser control, no HTML engine
+// or no atl.dll, the child window stays and shows the window's background at its place instead.
 #pragma once
 
 #include <windows.h>

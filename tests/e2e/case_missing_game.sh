@@ -15,7 +15,7 @@ box="$(e2e_find_window "^$E2E_GAME_BOX_TITLE\$" 20)" || e2e_fail "no game start 
 sleep 0.5
 e2e_shot 02-missing-executable-error
 e2e_launcher_running || e2e_fail "the launcher ended before the error was dismissed"
-e2e_key "$box" Return
+e2e_dismiss "$box"
 e2e_wait_exit 30 || e2e_fail "the launcher did not close after the error"
 [ ! -e "$E2E_INSTALL/standin-launch.txt" ] || e2e_fail "something was started"
 e2e_expect_no_leftovers

@@ -8,7 +8,7 @@ e2e_start_launcher a b c 0
 box="$(e2e_find_window "^$E2E_APP_BOX_TITLE\$" 60)" || e2e_fail "no version message"
 sleep 0.5
 e2e_shot 01-version-message
-e2e_key "$box" Return
+e2e_dismiss "$box"
 e2e_main_window 10
 sleep 2
 e2e_shot 02-connecting-without-worker

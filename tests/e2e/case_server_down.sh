@@ -8,7 +8,7 @@ e2e_start_launcher a b c 0
 box="$(e2e_find_window "^$E2E_APP_BOX_TITLE\$" 90)" || e2e_fail "no message box about the patch information"
 sleep 0.5
 e2e_shot 01-patch-info-failed-box
-e2e_key "$box" Return
+e2e_dismiss "$box"
 e2e_main_window 10
 sleep 1
 e2e_shot 02-run-again-status

@@ -340,3 +340,15 @@ e2e_wait_run_over() {
 e2e_was_requested() { [ "$(e2e_requested "$1")" -ge 1 ]; }
 e2e_version_is() { [ "$(e2e_ini_version "$1")" = "$2" ]; }
 e2e_download_in_progress() { ! e2e_no_temp_files "$1"; }
+
+# e2e_dismiss WINDOW: presses Enter on a message box until it has gone (the first key can reach
+# X before the box has taken the focus).
+e2e_dismiss() {
+  local _
+  for _ in 1 2 3 4 5 6 7 8 9 10; do
+    e2e_key "$1" Return
+    sleep 0.5
+    xdotool search --onlyvisible --name . 2>/dev/null | grep -qx "$1" || return 0
+  done
+  e2e_fail "the message box did not go away"
+}
