@@ -1,7 +1,7 @@
 # Three arguments: the game's first item is the launcher's own program name as written on its
 # command line; the site code is the third argument.
 e2e_make_demo
-cp -a "$E2E_DEMO/expected/." "$E2E_INSTALL/"
+e2e_install_up_to_date
 e2e_set_install_dir "$E2E_INSTALL"
 e2e_start_server
 e2e_start_launcher x y 3

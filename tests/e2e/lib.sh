@@ -86,7 +86,7 @@ e2e_cleanup() {
 e2e_make_demo() {
   E2E_DEMO="$E2E_WORK/demo"
   E2E_PORT="$(e2e_dead_port)"
-  "$E2E_PYTHON" "${QUORVEL_E2E_MAKE_DEMO:-$E2E_ROOT/tools/make_demo.py}" --out "$E2E_DEMO" \
+  "$E2E_PYTHON" "$E2E_ROOT/tools/make_demo.py" "$E2E_DEMO" \
     --base-url "http://127.0.0.1:$E2E_PORT" >"$E2E_WORK/make_demo.out" 2>&1 \
     || e2e_fail "make_demo.py failed: $(cat "$E2E_WORK/make_demo.out")"
   E2E_INSTALL="$E2E_WORK/install"
@@ -351,4 +351,43 @@ e2e_dismiss() {
     xdotool search --onlyvisible --name . 2>/dev/null | grep -qx "$1" || return 0
   done
   e2e_fail "the message box did not go away"
+}
+
+# The install as version 103 leaves it, so a run only checks the version and is soon Ready; the
+# game executable is the stand-in again (the demo's own is a text file).
+e2e_install_up_to_date() {
+  cp -a "$E2E_DEMO/expected/." "$E2E_INSTALL/"
+  cp "$E2E_STANDIN" "$E2E_INSTALL/QuorvelRPG.bin"
+}
+
+# e2e_old_or_new BEFORE EXPECTED INSTALL: every file of INSTALL is whole, either as it was before
+# or as the patch brings it, and no file of BEFORE has gone.
+e2e_old_or_new() {
+  "$E2E_PYTHON" - "$@" >"$E2E_WORK/old-or-new.txt" <<'PY'
+import os, sys
+before, expected, install = sys.argv[1:4]
+skip = {"QuorvelRPG.bin", "standin-launch.txt", "patch.txt"}
+bad = []
+def files(root):
+    for base, _, names in os.walk(root):
+        for n in names:
+            rel = os.path.relpath(os.path.join(base, n), root)
+            if rel not in skip:
+                yield rel
+def read(root, rel):
+    try:
+        with open(os.path.join(root, rel), "rb") as f:
+            return f.read()
+    except OSError:
+        return None
+for rel in files(install):
+    data = read(install, rel)
+    if data != read(before, rel) and data != read(expected, rel):
+        bad.append("neither old nor new: " + rel)
+for rel in files(before):
+    if read(install, rel) is None:
+        bad.append("gone: " + rel)
+print("\n".join(bad))
+sys.exit(1 if bad else 0)
+PY
 }
