@@ -69,6 +69,13 @@ int TileCount(int length, int tileSize) {
     return count;
 }
 
+long long DibColourCount(unsigned long colourUsed, int bitCount) {
+    if (colourUsed != 0) return static_cast<long long>(colourUsed);
+    // No colour table to read (compressed formats have depth 0): treat as true colour.
+    if (bitCount <= 0 || bitCount >= 62) return std::numeric_limits<long long>::max();
+    return 1LL << bitCount;
+}
+
 FillLayout LayoutFill(int position, int lower, int span, int clientWidth, int clientHeight,
                       int tileWidth, int tileHeight) {
     FillLayout layout;

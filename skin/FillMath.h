@@ -48,6 +48,11 @@ struct FillLayout {
     bool copies() const { return !fill.empty(); }  // anything reaches the screen
 };
 
+// Colours of a loaded device-independent bitmap: its colour-used count, or 2 to the power of its
+// bit depth when that is 0. Pictures of 256 colours or fewer get a palette of exactly these.
+long long DibColourCount(unsigned long colourUsed, int bitCount);
+inline constexpr long long kMaxPaletteColours = 256;
+
 FillLayout LayoutFill(int position, int lower, int span, int clientWidth, int clientHeight,
                       int tileWidth, int tileHeight);
 
