@@ -147,3 +147,14 @@ TEST(skin_fill, TilesCoverTheFillFromTheBufferOrigin) {
     EXPECT_EQ(tall.fill.height(), 38);
     EXPECT_EQ(tall.rows, 3);
 }
+
+TEST(skin_fill, ColourCountDecidesThePalette) {
+    EXPECT_EQ(DibColourCount(0, 24), 16777216);  // the fill tiles: a halftone palette
+    EXPECT_EQ(DibColourCount(0, 16), 65536);
+    EXPECT_EQ(DibColourCount(0, 32), 4294967296LL);
+    EXPECT_EQ(DibColourCount(0, 8), 256);
+    EXPECT_EQ(DibColourCount(0, 4), 16);
+    EXPECT_EQ(DibColourCount(20, 8), 20);  // colour-used count wins when set
+    EXPECT_LE(DibColourCount(0, 8), kMaxPaletteColours);
+    EXPECT_GT(DibColourCount(0, 16), kMaxPaletteColours);
+}

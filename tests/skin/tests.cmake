@@ -1,0 +1,27 @@
+# Windows trees: the skinned test window, linked with the launcher's resources.
+# Native tree: the compiled resources read back from both Windows trees' executables, and the
+# test window run under wine64 on Xvfb with its screenshot checked pixel by pixel.
+if(WIN32)
+  add_executable(skin_window_check ${CMAKE_CURRENT_LIST_DIR}/win_skin_window.cpp)
+  qr_defaults(skin_window_check)
+  target_link_libraries(skin_window_check PRIVATE qr_skin qr_resources comctl32)
+  set_target_properties(skin_window_check PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+endif()
+
+if(NOT WIN32 AND QUORVEL_WIN64_BUILD_DIR AND Python3_EXECUTABLE)
+  get_filename_component(qr_skin_builds ${QUORVEL_WIN64_BUILD_DIR} DIRECTORY)
+  set(qr_skin_out ${CMAKE_BINARY_DIR}/test-output/skin)
+  # Both shipped architectures: the 32-bit tree sits beside the 64-bit one.
+  foreach(arch win64 win32)
+    add_test(NAME skin_resources_${arch}
+      COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/check_resources.py
+              --arch ${arch} ${qr_skin_builds}/${arch}/bin/skin_window_check.exe
+              ${PROJECT_SOURCE_DIR}/res)
+    set_tests_properties(skin_resources_${arch} PROPERTIES TIMEOUT 60)
+  endforeach()
+  add_test(NAME skin_window_wine
+    COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/run_window_check.sh ${Python3_EXECUTABLE}
+            ${QUORVEL_WIN64_BUILD_DIR}/bin/skin_window_check.exe ${PROJECT_SOURCE_DIR}/res/bitmaps
+            ${qr_skin_out} ${CMAKE_BINARY_DIR}/wineprefix-skin)
+  set_tests_properties(skin_window_wine PROPERTIES TIMEOUT 300 RUN_SERIAL TRUE)
+endif()
