@@ -11,13 +11,15 @@ endif()
 if(NOT WIN32 AND QUORVEL_WIN64_BUILD_DIR AND Python3_EXECUTABLE)
   get_filename_component(qr_skin_builds ${QUORVEL_WIN64_BUILD_DIR} DIRECTORY)
   set(qr_skin_out ${CMAKE_BINARY_DIR}/test-output/skin)
-  # Both shipped architectures: the 32-bit tree sits beside the 64-bit one.
+  # Both architectures, the launcher itself and the test window (which links the same objects).
   foreach(arch win64 win32)
-    add_test(NAME skin_resources_${arch}
-      COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/check_resources.py
-              --arch ${arch} ${qr_skin_builds}/${arch}/bin/skin_window_check.exe
-              ${PROJECT_SOURCE_DIR}/res)
-    set_tests_properties(skin_resources_${arch} PROPERTIES TIMEOUT 60)
+    foreach(exe app/QuorvelLauncher bin/skin_window_check)
+      get_filename_component(qr_skin_exe_name ${exe} NAME)
+      add_test(NAME skin_resources_${arch}_${qr_skin_exe_name}
+        COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/check_resources.py
+                --arch ${arch} ${qr_skin_builds}/${arch}/${exe}.exe ${PROJECT_SOURCE_DIR}/res)
+      set_tests_properties(skin_resources_${arch}_${qr_skin_exe_name} PROPERTIES TIMEOUT 60)
+    endforeach()
   endforeach()
   add_test(NAME skin_window_wine
     COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/run_window_check.sh ${Python3_EXECUTABLE}
