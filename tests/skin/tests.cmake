@@ -2,9 +2,15 @@
 # Native tree: the compiled resources read back from both Windows trees' executables, and the
 # test window run under wine64 on Xvfb with its screenshot checked pixel by pixel.
 if(WIN32)
+  # Its own pictures are compiled apart: the compiler options of our C++ targets mean nothing to
+  # the resource compiler.
+  add_library(skin_window_check_res OBJECT ${CMAKE_CURRENT_LIST_DIR}/win_skin_window.rc)
+  target_include_directories(skin_window_check_res PRIVATE ${CMAKE_CURRENT_LIST_DIR})
+  set_source_files_properties(${CMAKE_CURRENT_LIST_DIR}/win_skin_window.rc PROPERTIES
+    OBJECT_DEPENDS "${CMAKE_CURRENT_LIST_DIR}/data/colours16.bmp;${CMAKE_CURRENT_LIST_DIR}/data/colours20.bmp")
   add_executable(skin_window_check ${CMAKE_CURRENT_LIST_DIR}/win_skin_window.cpp)
   qr_defaults(skin_window_check)
-  target_link_libraries(skin_window_check PRIVATE qr_skin qr_resources comctl32)
+  target_link_libraries(skin_window_check PRIVATE qr_skin qr_resources skin_window_check_res comctl32)
   set_target_properties(skin_window_check PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 endif()
 

@@ -23,8 +23,10 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "res/ResourceIds.h"
+#include "skin/SkinBitmap.h"
 #include "skin/SkinButton.h"
 #include "skin/SkinProgress.h"
 
@@ -73,6 +75,50 @@ void LogControl(HWND dialog, int id) {
     GetClientRect(control, &client);
     g_window->log->Line("control %d window %ld %ld %ld %ld client %ld %ld", id, window.left,
                         window.top, window.right, window.bottom, client.right, client.bottom);
+}
+
+// What LoadSkinBitmap built for one resource: the palette's size, and whether its entries are the
+// bitmap's colour table (for the pictures that have one) or the halftone palette's.
+void LogPalette(int id) {
+    qr::skin::BitmapHandle bitmap;
+    qr::skin::PaletteHandle palette;
+    const int result = qr::skin::LoadSkinBitmap(MAKEINTRESOURCEA(id), bitmap, palette);
+    WORD entries = 0;
+    if (palette) GetObjectW(palette.get(), sizeof entries, &entries);
+    std::vector<PALETTEENTRY> got(entries);
+    if (entries) GetPaletteEntries(palette.get(), 0, entries, got.data());
+
+    std::vector<PALETTEENTRY> expected;
+    DIBSECTION section{};
+    if (bitmap) GetObjectW(bitmap.get(), sizeof section, &section);
+    if (bitmap && GetObjectW(bitmap.get(), sizeof section, &section) == sizeof section &&
+        section.dsBmih.biBitCount <= 8) {
+        std::vector<RGBQUAD> table(256);
+        HDC memory = CreateCompatibleDC(nullptr);
+        HGDIOBJ old = SelectObject(memory, bitmap.get());
+        UINT count = GetDIBColorTable(memory, 0, 256, table.data());
+        SelectObject(memory, old);
+        DeleteDC(memory);
+        for (UINT i = 0; i < count; ++i)
+            expected.push_back({table[i].rgbRed, table[i].rgbGreen, table[i].rgbBlue, 0});
+    } else if (bitmap) {
+        HDC screen = GetDC(nullptr);
+        HPALETTE halftone = CreateHalftonePalette(screen);
+        ReleaseDC(nullptr, screen);
+        WORD count = 0;
+        GetObjectW(halftone, sizeof count, &count);
+        expected.resize(count);
+        GetPaletteEntries(halftone, 0, count, expected.data());
+        DeleteObject(halftone);
+    }
+    bool same = got.size() == expected.size();
+    for (size_t i = 0; same && i < got.size(); ++i)
+        same = got[i].peRed == expected[i].peRed && got[i].peGreen == expected[i].peGreen &&
+               got[i].peBlue == expected[i].peBlue && got[i].peFlags == 0;
+    g_window->log->Line("palette %d result %d bitmap %d entries %u matches %d used %lu bits %u", id,
+                        result, bitmap ? 1 : 0, entries, same ? 1 : 0,
+                        static_cast<unsigned long>(section.dsBmih.biClrUsed),
+                        static_cast<unsigned>(section.dsBmih.biBitCount));
 }
 
 // Client area of exactly 740 x 330, centred, measured from the frame the system really draws.
@@ -203,6 +249,7 @@ INT_PTR CALLBACK DialogProcedure(HWND dialog, UINT message, WPARAM wParam, LPARA
         Initialise(dialog);
         POINT origin{0, 0};
         ClientToScreen(dialog, &origin);
+        for (int id : {900, 901, IDB_FILL_YELLOW, IDB_FILL_TOTAL, 999}) LogPalette(id);
         for (int id : {IDC_TOTAL_PROGRESS, IDC_FILE_PROGRESS, IDC_HOME_BUTTON, IDC_START_BUTTON,
                        IDC_CLOSE_BUTTON})
             LogControl(dialog, id);

@@ -244,6 +244,27 @@ class Run:
                 self.controls[cid] = {"window": tuple(int(v) for v in parts[3:7]),
                                       "client": (int(parts[8]), int(parts[9]))}
 
+    def check_palettes(self):
+        """Colour-table pictures get exactly their table; deeper ones the halftone palette; a
+        missing resource gets nothing at all."""
+        found = {}
+        for line in self.log_lines():
+            parts = line.split()
+            if parts[0] == "palette":  # id result R bitmap B entries E matches M used U bits N
+                found[int(parts[1])] = {k: int(v) for k, v in zip(parts[2::2], parts[3::2])}
+        for rid, what in {900: "its 16 table colours", 901: "the colours its section holds",
+                          178: "the halftone palette (16-bit)", 176: "the halftone palette (24-bit)"}.items():
+            got = found.get(rid)
+            ok = got is not None and got["result"] == 1 and got["bitmap"] == 1 and got["matches"] == 1
+            if ok and got["bits"] <= 8:
+                # Wine widens a shorter table to the full 2^bits when it makes the section.
+                ok = got["entries"] == (got["used"] or 1 << got["bits"])
+            self.check(f"bitmap {rid} gets {what}", ok, str(got))
+        self.check("bitmap 900 has its 16 entries", found.get(900, {}).get("entries") == 16, str(found.get(900)))
+        missing = found.get(999, {})
+        self.check("a missing bitmap loads nothing",
+                   (missing.get("result"), missing.get("bitmap"), missing.get("entries")) == (0, 0, 0), str(missing))
+
     def check_layout(self):
         for cid, (x, y, w, h) in {1000: (415, 138, 296, 19), 1012: (407, 230, 94, 45),
                                   1013: (511, 218, 113, 58), 1014: (631, 230, 94, 45)}.items():
@@ -381,6 +402,7 @@ def main():
     try:
         run.start()
         run.check_layout()
+        run.check_palettes()
         run.check_first_paint()
         for percent in (50, 100):
             run.check_bars(percent)
