@@ -1,6 +1,7 @@
 // The HTTP client on libcurl. Each response owns a multi handle that moves the transfer on only while
-// the caller reads: curl's receive callback keeps one of its chunks here and pauses the transfer
-// when a second one comes, so at most a chunk or two of the body is ever held in memory.
+// the caller reads: what curl receives in one step waits here for the caller's reads, and should that
+// pile up (kMaxPending) the transfer is paused, so only a few hundred KB of a body are ever held.
+// Pausing is the exception, not the rule: curl copies held data again on every pause.
 #include "platform/HttpClient.h"
 
 #include <curl/curl.h>
@@ -18,6 +19,8 @@ constexpr long kConnectTimeoutSeconds = 15;
 constexpr long kDefaultStallSeconds = 30;
 constexpr int kPollMilliseconds = 1000;
 constexpr long kMaxRedirects = 5;
+constexpr long kReceiveBuffer = 64 * 1024;
+constexpr size_t kMaxPending = 256 * 1024;
 
 // How long a transfer may go without a single byte before it counts as broken. Tests shorten it
 // through QR_HTTP_STALL_SECONDS so a server that stops sending fails fast.
@@ -108,7 +111,7 @@ public:
         curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
         curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
         curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, stallSeconds);
-        curl_easy_setopt(e, CURLOPT_BUFFERSIZE, 64L * 1024);
+        curl_easy_setopt(e, CURLOPT_BUFFERSIZE, kReceiveBuffer);
         curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &CurlResponse::OnHeader);
         curl_easy_setopt(e, CURLOPT_HEADERDATA, this);
         curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &CurlResponse::OnBody);
@@ -209,12 +212,14 @@ private:
     static size_t OnBody(char* data, size_t size, size_t count, void* context) {
         auto* self = static_cast<CurlResponse*>(context);
         size_t total = size * count;
-        if (self->pendingPos_ < self->pending_.size()) {
+        if (self->pendingPos_ == self->pending_.size()) {
+            self->pending_.clear();
+            self->pendingPos_ = 0;
+        } else if (self->pending_.size() - self->pendingPos_ >= kMaxPending) {
             self->paused_ = true;  // curl keeps this chunk and offers it again after the pause
             return CURL_WRITEFUNC_PAUSE;
         }
-        self->pending_.assign(data, data + total);
-        self->pendingPos_ = 0;
+        self->pending_.insert(self->pending_.end(), data, data + total);
         return total;
     }
 

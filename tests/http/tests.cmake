@@ -17,3 +17,8 @@ if(NOT WIN32 AND QUORVEL_WIN64_BUILD_DIR)
   set_tests_properties(windows_tests_under_wine PROPERTIES
     TIMEOUT 1800 RESOURCE_LOCK wine ENVIRONMENT "QR_PYTHON=${Python3_EXECUTABLE}")
 endif()
+
+# The download benchmark's fetch program (native only; scripts/bench-http.sh builds it on demand).
+if(NOT WIN32)
+  add_subdirectory(${PROJECT_SOURCE_DIR}/bench/http ${CMAKE_BINARY_DIR}/bench/http)
+endif()
