@@ -17,9 +17,9 @@ namespace {
 using test::FaultyFileSystem;
 using test::ZipBuilder;
 
-class ExtractionTest : public ::testing::Test {
+class ArchiveExtraction : public ::testing::Test {
 protected:
-    ExtractionTest() : install_(dir_.Join("install")) {
+    ArchiveExtraction() : install_(dir_.Join("install")) {
         std::filesystem::create_directory(install_);
         cwd_ = std::make_unique<test::CurrentDirGuard>(install_);
     }
@@ -46,7 +46,7 @@ protected:
     std::atomic<int> done_{-1}, total_{-1};
 };
 
-TEST_F(ExtractionTest, ExtractsTreesReplacingFilesAndMakingDirectories) {
+TEST_F(ArchiveExtraction, ExtractsTreesReplacingFilesAndMakingDirectories) {
     test::WriteFileBytes(install_ + "/data/maps/a.map", std::string(100000, 'o'));  // longer than the new one
     std::filesystem::remove(install_ + "/data/maps/a.map");
     std::filesystem::remove(install_ + "/data/maps");
@@ -67,7 +67,7 @@ TEST_F(ExtractionTest, ExtractsTreesReplacingFilesAndMakingDirectories) {
     EXPECT_TRUE(fs_.CallsMentioning("create empty").empty());  // a directory entry writes no file
 }
 
-TEST_F(ExtractionTest, CountersAreSetBeforeEachEntrysDataAndTheFlagStopsBetweenEntries) {
+TEST_F(ArchiveExtraction, CountersAreSetBeforeEachEntrysDataAndTheFlagStopsBetweenEntries) {
     ZipBuilder zip;
     for (int i = 1; i <= 4; ++i) zip.Add("f" + std::to_string(i), test::RandomBytes(70000, i));
     std::vector<std::pair<int, int>> seen;
@@ -92,7 +92,7 @@ TEST_F(ExtractionTest, CountersAreSetBeforeEachEntrysDataAndTheFlagStopsBetweenE
     EXPECT_EQ(done_, 2);
 }
 
-TEST_F(ExtractionTest, WritesInTransferSizedChunks) {
+TEST_F(ArchiveExtraction, WritesInTransferSizedChunks) {
     ZipBuilder zip;
     zip.Add("exact", test::RandomBytes(65536, 1), true);
     zip.Add("oneMore", test::RandomBytes(65537, 2));
@@ -102,7 +102,7 @@ TEST_F(ExtractionTest, WritesInTransferSizedChunks) {
     EXPECT_EQ(At("big"), test::TextBytes(200000, 3));
 }
 
-TEST_F(ExtractionTest, DamagedEntriesNeverReplaceTheOldFile) {
+TEST_F(ArchiveExtraction, DamagedEntriesNeverReplaceTheOldFile) {
     const std::vector<std::pair<const char*, void (*)(test::ZipBuildEntry&)>> damages = {
         {"crc", [](test::ZipBuildEntry& e) { e.crc = 0x12345678; }},
         {"corrupt", [](test::ZipBuildEntry& e) { e.payload = test::RawDeflate(e.data).substr(0, 500) + std::string(40, '\xee'); }},
@@ -129,7 +129,7 @@ TEST_F(ExtractionTest, DamagedEntriesNeverReplaceTheOldFile) {
     }
 }
 
-TEST_F(ExtractionTest, WriteCreateAndReplaceFailuresKeepTheOldFileAndGoOn) {
+TEST_F(ArchiveExtraction, WriteCreateAndReplaceFailuresKeepTheOldFileAndGoOn) {
     test::WriteFileBytes(install_ + "/full.dat", "old full");
     test::WriteFileBytes(install_ + "/locked.dat", "old locked");
     test::WriteFileBytes(install_ + "/busy.dat", "old busy");
@@ -152,7 +152,7 @@ TEST_F(ExtractionTest, WriteCreateAndReplaceFailuresKeepTheOldFileAndGoOn) {
     EXPECT_EQ(Files(), (std::vector<std::string>{"busy.dat", "fine.dat", "full.dat", "locked.dat"}));
 }
 
-TEST_F(ExtractionTest, HostileNamesNeverReachTheFileSystem) {
+TEST_F(ArchiveExtraction, HostileNamesNeverReachTheFileSystem) {
     const std::vector<std::string> names = {
         "../escape", "a/../../escape", "..\\escape", "a\\..\\..\\escape", "/etc/escape", "\\escape",
         "C:escape", "C:\\escape", "file.txt:stream", "a/./b", "", "bad\x01name", "x.qrtmp", "dir.QRTMP. /x",
@@ -175,7 +175,7 @@ TEST_F(ExtractionTest, HostileNamesNeverReachTheFileSystem) {
     EXPECT_EQ(test::ListFiles(dir_.path()), (std::vector<std::string>{"install/ok.txt", "patch.zip"}));
 }
 
-TEST_F(ExtractionTest, ArchivesThatCannotBeReadTouchNothing) {
+TEST_F(ArchiveExtraction, ArchivesThatCannotBeReadTouchNothing) {
     const std::vector<std::string> bad = {"", "PK", "not a zip at all", test::RandomBytes(100000, 9)};
     for (const std::string& bytes : bad) {
         fs_.calls.clear();
@@ -204,7 +204,7 @@ TEST_F(ExtractionTest, ArchivesThatCannotBeReadTouchNothing) {
     EXPECT_EQ(Files(), std::vector<std::string>{"one"});
 }
 
-TEST_F(ExtractionTest, MakeParentDirectoriesCreatesEveryPrefix) {
+TEST_F(ArchiveExtraction, MakeParentDirectoriesCreatesEveryPrefix) {
     EXPECT_EQ(MakeParentDirectories("a/b\\c/file.txt", fs_), 1);
     EXPECT_EQ(fs_.calls, (std::vector<std::string>{"mkdir a/", "mkdir a/b\\", "mkdir a/b\\c/"}));
     EXPECT_TRUE(std::filesystem::is_directory(install_ + "/a/b/c"));
@@ -229,7 +229,7 @@ TEST_F(ExtractionTest, MakeParentDirectoriesCreatesEveryPrefix) {
 }
 
 // Archives made by Python's zipfile, the way an operator's tools make them, with and without a stub.
-TEST_F(ExtractionTest, ExtractsArchivesMadeByPythonZipfile) {
+TEST_F(ArchiveExtraction, ExtractsArchivesMadeByPythonZipfile) {
     const std::string python = QR_PYTHON;
 #ifdef _WIN32
     GTEST_SKIP() << "the build host's Python does not run under Windows";

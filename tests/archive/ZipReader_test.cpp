@@ -41,7 +41,7 @@ std::string WithSignatureAt(size_t size, size_t pos) {
     return bytes;
 }
 
-TEST(FindDirectoryEnd, FindsSignaturesAcrossEverySearchStep) {
+TEST(ArchiveDirectoryEnd, FindsSignaturesAcrossEverySearchStep) {
     const size_t size = 70000;
     // Each step starts 1024 bytes further back; probe a few bytes either side of every boundary.
     for (size_t step = 1; step <= 64; ++step) {
@@ -57,7 +57,7 @@ TEST(FindDirectoryEnd, FindsSignaturesAcrossEverySearchStep) {
     EXPECT_EQ(FindIn(WithSignatureAt(size, size - 4)), std::optional<uint32_t>(size - 4));
 }
 
-TEST(FindDirectoryEnd, TheSignatureNearestTheEndWins) {
+TEST(ArchiveDirectoryEnd, TheSignatureNearestTheEndWins) {
     std::string sameBlock = WithSignatureAt(3000, 2500);
     sameBlock.replace(2900, 4, "PK\x05\x06");
     EXPECT_EQ(FindIn(sameBlock), std::optional<uint32_t>(2900));
@@ -66,13 +66,13 @@ TEST(FindDirectoryEnd, TheSignatureNearestTheEndWins) {
     EXPECT_EQ(FindIn(twoBlocks), std::optional<uint32_t>(7000));
 }
 
-TEST(FindDirectoryEnd, TinyFilesAndFilesWithoutSignatureHaveNone) {
+TEST(ArchiveDirectoryEnd, TinyFilesAndFilesWithoutSignatureHaveNone) {
     for (size_t n = 0; n <= 4; ++n) EXPECT_EQ(FindIn(std::string("PK\x05\x06", 4).substr(0, n)), std::nullopt);
     EXPECT_EQ(FindIn("xPK\x05\x06"), std::optional<uint32_t>(1));
     EXPECT_EQ(FindIn(std::string(5000, 'P')), std::nullopt);
 }
 
-class ZipReaderTest : public ::testing::Test {
+class ArchiveZipReader : public ::testing::Test {
 protected:
     std::string Write(const std::string& bytes) {
         const std::string path = dir_.Join("a" + std::to_string(count_++) + ".zip");
@@ -105,7 +105,7 @@ protected:
     ZipReader reader_;
 };
 
-TEST_F(ZipReaderTest, DeliversStoredAndDeflatedDataAroundBlockBoundaries) {
+TEST_F(ArchiveZipReader, DeliversStoredAndDeflatedDataAroundBlockBoundaries) {
     const std::vector<size_t> sizes = {0, 1, 16383, 16384, 16385, 32768, 65535, 65536, 65537, 100000, 131072};
     ZipBuilder zip;
     std::vector<std::string> expected;
@@ -132,7 +132,7 @@ TEST_F(ZipReaderTest, DeliversStoredAndDeflatedDataAroundBlockBoundaries) {
     }
 }
 
-TEST_F(ZipReaderTest, ReadCountsAreFullUntilTheEntryEnds) {
+TEST_F(ArchiveZipReader, ReadCountsAreFullUntilTheEntryEnds) {
     ZipBuilder zip;
     zip.Add("stored", test::RandomBytes(100000, 1));
     zip.Add("deflated", test::TextBytes(131072, 2), true);
@@ -157,7 +157,7 @@ TEST_F(ZipReaderTest, ReadCountsAreFullUntilTheEntryEnds) {
     EXPECT_TRUE(reader_.EntryIntact(nullptr));
 }
 
-TEST_F(ZipReaderTest, WalksTheDirectoryAndCopiesNamesAsAsked) {
+TEST_F(ArchiveZipReader, WalksTheDirectoryAndCopiesNamesAsAsked) {
     ZipBuilder zip;
     zip.Add("data/maps/a.map", "aaa");
     zip.Add("\xb8\xca.txt", "korean name, CP949 bytes");
@@ -190,7 +190,7 @@ TEST_F(ZipReaderTest, WalksTheDirectoryAndCopiesNamesAsAsked) {
     EXPECT_EQ(Name(), "only");
 }
 
-TEST_F(ZipReaderTest, ShiftsEveryOffsetPastAStubBeforeTheArchive) {
+TEST_F(ArchiveZipReader, ShiftsEveryOffsetPastAStubBeforeTheArchive) {
     ZipBuilder zip;
     zip.stub = "MZ" + test::RandomBytes(70001, 9);  // a self-extractor stub; offsets do not count it
     zip.comment = "comment with a fake PK\x01\x02 header";
@@ -206,7 +206,7 @@ TEST_F(ZipReaderTest, ShiftsEveryOffsetPastAStubBeforeTheArchive) {
     EXPECT_TRUE(reader_.EntryIntact(nullptr));
 }
 
-TEST_F(ZipReaderTest, ArchivesWithoutEntriesOrEndRecordDeliverNothing) {
+TEST_F(ArchiveZipReader, ArchivesWithoutEntriesOrEndRecordDeliverNothing) {
     ZipBuilder empty;
     ASSERT_TRUE(Open(empty));
     EXPECT_FALSE(reader_.GoToFirstEntry());
@@ -240,7 +240,7 @@ struct Damage {
     const char* expectedProblem;
 };
 
-TEST_F(ZipReaderTest, DamagedEntriesEndTheirReadAndAreReported) {
+TEST_F(ArchiveZipReader, DamagedEntriesEndTheirReadAndAreReported) {
     const std::vector<Damage> damages = {
         {"crc", [](test::ZipBuildEntry& e) { e.crc = test::Crc32(e.data) ^ 1; }, "CRC-32"},
         {"corrupt deflate", [](test::ZipBuildEntry& e) { e.payload = std::string(64, '\xff'); }, "corrupt"},
@@ -288,7 +288,7 @@ TEST_F(ZipReaderTest, DamagedEntriesEndTheirReadAndAreReported) {
     }
 }
 
-TEST_F(ZipReaderTest, DamagedHeadersAreRefused) {
+TEST_F(ArchiveZipReader, DamagedHeadersAreRefused) {
     ZipBuilder zip;
     zip.Add("first", "1");
     zip.Add("second", "2").breakCentralSignature = true;

@@ -1,6 +1,9 @@
 # Archive area extras (native builds only): the fuzzer smoke run and the extraction benchmark's
 # driver, which scripts/bench-zip.sh builds on demand.
 if(NOT WIN32)
+  # The archive suites as one entry too, so `ctest -R archive` runs them beside the fuzzer.
+  add_test(NAME archive_unit_tests COMMAND quorvel_tests --gtest_filter=Archive*)
+  set_tests_properties(archive_unit_tests PROPERTIES TIMEOUT 300)
   find_program(QR_CLANGXX clang++)
   if(QR_CLANGXX)
     add_test(NAME archive_fuzz_smoke COMMAND bash ${PROJECT_SOURCE_DIR}/scripts/fuzz.sh 60)
