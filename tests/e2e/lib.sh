@@ -391,3 +391,19 @@ print("\n".join(bad))
 sys.exit(1 if bad else 0)
 PY
 }
+
+# e2e_drag_client X Y DX DY: presses the left button at a client point and moves by DX, DY.
+e2e_drag_client() {
+  local x=$((E2E_CLIENT_X + $1)) y=$((E2E_CLIENT_Y + $2)) i
+  xdotool mousemove "$x" "$y"
+  sleep 0.3
+  xdotool mousedown 1
+  sleep 0.3
+  for i in 1 2 3 4 5; do
+    xdotool mousemove "$((x + $3 * i / 5))" "$((y + $4 * i / 5))"
+    sleep 0.1
+  done
+  sleep 0.2
+  xdotool mouseup 1
+  sleep 0.5
+}
