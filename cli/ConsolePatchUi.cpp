@@ -93,7 +93,13 @@ void ConsolePatchUi::StopTicker() {
 void ConsolePatchUi::StopExtractTimer() {
     StopTicker();
     std::lock_guard<std::mutex> lock(mutex_);
-    // The last text the window would have shown while unpacking stays on the console.
+    // The last text the window would have shown while unpacking stays on the console. An archive
+    // unpacked between two samples was seen by nobody: it ran to its end unless the run was stopped.
+    if (lastUnpacking_.empty() && state_->extractDone > 0 && state_->workerRunning) {
+        char text[1200];
+        std::snprintf(text, sizeof text, kUnpackingFormat, state_->extractName.Get().c_str(), 100);
+        lastUnpacking_ = text;
+    }
     if (!lastUnpacking_.empty()) out_.Line(lastUnpacking_);
 }
 

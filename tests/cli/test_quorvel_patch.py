@@ -1,0 +1,317 @@
+#!/usr/bin/env python3
+"""End-to-end runs of quorvel-patch against the real patch server on loopback.
+
+  test_quorvel_patch.py --binary PATH [--wine]   (further arguments go to unittest)
+
+With --wine the binary is a Windows build run under wine64, so the same cases drive the WinInet
+client and the Windows file and INI calls.
+"""
+
+import argparse
+import io
+import json
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+import zipfile
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+SERVER = os.path.join(ROOT, "tools", "patch_server.py")
+OPTIONS = None
+
+SUCCESS = "패치가 완료되었습니다. GAME START 버튼을 눌러주세요."
+FAILURE = "패치가 실패하였습니다. 다시 실행하시기 바랍니다."
+RUN_AGAIN = "다시 실행 하시기 바랍니다."
+INFO_FAILED = "패치 정보를 받는데 실패했습니다. 다시 실행 하시기 바랍니다."
+VERSION_ERROR = "버전 정보가 이상합니다. 다시 설치하여 주시기 바랍니다"
+
+
+def zip_bytes(entries):
+    buf = io.BytesIO()
+    with zipfile.ZipFile(buf, "w") as z:
+        for name, data, method in entries:
+            z.writestr(zipfile.ZipInfo(name), data, compress_type=method)
+    return buf.getvalue()
+
+
+def write(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data if isinstance(data, bytes) else data.encode("utf-8"))
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def files_under(top):
+    out = []
+    for d, _, names in os.walk(top):
+        for n in names:
+            out.append(os.path.relpath(os.path.join(d, n), top).replace(os.sep, "/"))
+    return sorted(out)
+
+
+class Server:
+    def __init__(self, root, scratch):
+        self.faults = os.path.join(scratch, "faults.json")
+        self.requests = os.path.join(scratch, "requests.jsonl")
+        self.set_faults({})
+        self.proc = subprocess.Popen(
+            [sys.executable, SERVER, "--root", root, "--port", "0", "--faults", self.faults,
+             "--requests", self.requests],
+            stdout=subprocess.PIPE, text=True)
+        line = self.proc.stdout.readline().split()
+        assert line and line[0] == "READY", line
+        self.port = int(line[1])
+
+    def url(self, path):
+        return "http://127.0.0.1:%d%s" % (self.port, path)
+
+    def set_faults(self, faults):
+        tmp = self.faults + ".tmp"
+        with open(tmp, "w") as f:
+            json.dump(faults, f)
+        os.replace(tmp, self.faults)
+
+    def seen(self):
+        if not os.path.exists(self.requests):
+            return []
+        with open(self.requests) as f:
+            return [json.loads(line) for line in f if line.strip()]
+
+    def stop(self):
+        self.proc.terminate()
+        self.proc.wait(10)
+
+
+class PatchRun(unittest.TestCase):
+    def setUp(self):
+        self.scratch = tempfile.mkdtemp(prefix="quorvel-cli-")
+        self.served = os.path.join(self.scratch, "server")
+        self.install = os.path.join(self.scratch, "install")
+        os.makedirs(self.install)
+        os.makedirs(self.served)
+        self.server = Server(self.served, self.scratch)
+        self.addCleanup(self.server.stop)
+        self.addCleanup(shutil.rmtree, self.scratch, True)
+        write(os.path.join(self.served, "tzan", "patch.txt"),
+              "[PATCH]\r\ninfo=%s\r\nnews=%s\r\nbase=%s\r\n" % (
+                  self.server.url("/tzan/PatchInfo.ini"), self.server.url("/news.html"),
+                  self.server.url("/files")))
+
+    # -- helpers -------------------------------------------------------------------------------
+    def installed(self, version):
+        write(os.path.join(self.install, "VersionInfo.ini"), "[VERSION]\r\nversion=%s\r\n" % version)
+
+    def description(self, text):
+        write(os.path.join(self.served, "tzan", "PatchInfo.ini"), text)
+
+    def serve(self, name, data):
+        write(os.path.join(self.served, "files", name), data)
+
+    def recorded_version(self):
+        text = read(os.path.join(self.install, "VersionInfo.ini")).decode("cp949")
+        for line in text.splitlines():
+            if line.strip().lower().startswith("version"):
+                return line.split("=", 1)[1].strip()
+        return None
+
+    def host_path(self, path):
+        return "Z:" + path.replace("/", "\\") if OPTIONS.wine else path
+
+    def command(self, *extra):
+        cmd = [OPTIONS.binary, "--install-dir", self.host_path(self.install),
+               "--patch-list", self.server.url("/tzan/patch.txt")] + list(extra)
+        return (["/usr/lib/wine/wine64"] + cmd) if OPTIONS.wine else cmd
+
+    def run_patcher(self, *extra, env=None, timeout=120):
+        full_env = dict(os.environ)
+        full_env.update(env or {})
+        p = subprocess.run(self.command(*extra), capture_output=True, timeout=timeout, env=full_env)
+        return p.returncode, p.stdout.decode("utf-8", "replace")
+
+    def assert_clean_install(self):
+        left = [f for f in files_under(self.install)
+                if f.endswith(".qrtmp") or f in ("patch.txt", "PatchInfo.ini")]
+        self.assertEqual(left, [])
+
+    # -- cases ---------------------------------------------------------------------------------
+    def test_up_to_date_run_succeeds_without_downloads(self):
+        self.installed("101")
+        self.description("[VERSION]\r\nversion=101\r\n")
+        code, out = self.run_patcher()
+        self.assertEqual(code, 0, out)
+        self.assertIn(SUCCESS, out)
+        self.assertEqual(self.recorded_version(), "101")
+        self.assert_clean_install()
+        paths = [r["path"] for r in self.server.seen()]
+        self.assertEqual(paths, ["/tzan/patch.txt", "/tzan/PatchInfo.ini"])
+
+    def test_versions_100_to_103_bring_files_maps_and_archives(self):
+        self.installed("100")
+        write(os.path.join(self.install, "data", "map01.map"), "old map")
+        self.description("[VERSION]\r\nversion=103\r\n"
+                         "[101]\r\n0=data/map01.map\r\n1=patch101.zip\r\n"
+                         "[102]\r\n0=patch102.zip\r\n1=data/map01.map\r\n2=sound/bgm/town.ogg\r\n"
+                         "[103]\r\n0=readme.txt\r\n")
+        self.serve("data/map01.bap", b"M" * 70000)
+        self.serve("patch101.zip", zip_bytes([
+            ("data/", b"", zipfile.ZIP_STORED),
+            ("data/items.dat", os.urandom(100000), zipfile.ZIP_STORED),
+            ("data/text/ko.txt", "한국어".encode("cp949") * 5000, zipfile.ZIP_DEFLATED)]))
+        self.serve("patch102.zip", zip_bytes([("bin/game.dll", b"DLL" * 30000, zipfile.ZIP_DEFLATED)]))
+        self.serve("sound/bgm/town.ogg", os.urandom(20000))
+        self.serve("readme.txt", "patch 103")
+        code, out = self.run_patcher()
+        self.assertEqual(code, 0, out)
+        self.assertIn("data/map01.map 받는 중", out)
+        self.assertIn("압축푸는 중 : patch101.zip", out)
+        self.assertEqual(read(os.path.join(self.install, "data", "map01.map")), b"M" * 70000)
+        self.assertEqual(read(os.path.join(self.install, "bin", "game.dll")), b"DLL" * 30000)
+        self.assertEqual(read(os.path.join(self.install, "data", "text", "ko.txt")),
+                         "한국어".encode("cp949") * 5000)
+        self.assertEqual(read(os.path.join(self.install, "readme.txt")), b"patch 103")
+        self.assertTrue(os.path.exists(os.path.join(self.install, "sound", "bgm", "town.ogg")))
+        self.assertFalse(os.path.exists(os.path.join(self.install, "patch101.zip")))
+        self.assertEqual(self.recorded_version(), "103")
+        self.assert_clean_install()
+        seen = self.server.seen()
+        paths = [r["path"] for r in seen]
+        self.assertEqual(paths.count("/files/data/map01.bap"), 1)  # listed twice, fetched once
+        self.assertNotIn("/files/data/map01.map", paths)
+        for r in seen:
+            self.assertEqual(r.get("user_agent"), "QR", r)
+
+    def test_each_fault_fails_the_run_and_keeps_the_old_file(self):
+        faults = {
+            "status": {"mode": "status", "status": 500},
+            "missing": None,
+            "drop": {"mode": "drop", "after": 5000},
+            "short": {"mode": "wrong-length", "length": 50000},
+            "long": {"mode": "wrong-length", "length": 100},
+        }
+        for label, fault in faults.items():
+            with self.subTest(fault=label):
+                self.installed("100")
+                write(os.path.join(self.install, "game.dat"), "old game data")
+                self.description("[VERSION]\r\nversion=101\r\n[101]\r\n0=game.dat\r\n1=other.txt\r\n")
+                path = os.path.join(self.served, "files", "game.dat")
+                if fault is None:
+                    if os.path.exists(path):
+                        os.remove(path)
+                else:
+                    self.serve("game.dat", b"N" * 20000)
+                self.serve("other.txt", "other")
+                self.server.set_faults({"/files/game.dat": fault} if fault else {})
+                code, out = self.run_patcher()
+                self.assertEqual(code, 1, out)
+                self.assertIn(FAILURE, out)
+                self.assertEqual(read(os.path.join(self.install, "game.dat")), b"old game data")
+                self.assertEqual(read(os.path.join(self.install, "other.txt")), b"other")
+                self.assertEqual(self.recorded_version(), "100")
+                self.assert_clean_install()
+                os.remove(os.path.join(self.install, "other.txt"))
+
+    def test_body_without_length_is_taken_whole(self):
+        self.installed("100")
+        self.description("[VERSION]\r\nversion=101\r\n[101]\r\n0=stream.bin\r\n")
+        self.serve("stream.bin", b"S" * 30000)
+        self.server.set_faults({"/files/stream.bin": {"mode": "no-length"}})
+        code, out = self.run_patcher()
+        self.assertEqual(code, 0, out)
+        self.assertEqual(read(os.path.join(self.install, "stream.bin")), b"S" * 30000)
+
+    def test_unreachable_description_and_server_down(self):
+        self.installed("100")
+        self.server.set_faults({"/tzan/PatchInfo.ini": {"mode": "status", "status": 404}})
+        code, out = self.run_patcher()
+        self.assertEqual(code, 1, out)
+        self.assertIn(RUN_AGAIN, out)
+        self.assertIn(INFO_FAILED, out)
+        self.assert_clean_install()
+        self.server.stop()
+        self.server = Server(self.served, self.scratch)  # for the cleanup
+        cmd = self.command()
+        cmd[cmd.index("--patch-list") + 1] = "http://127.0.0.1:9/tzan/patch.txt"
+        p = subprocess.run(cmd, capture_output=True, timeout=120)
+        self.assertEqual(p.returncode, 1)
+        self.assertIn(INFO_FAILED, p.stdout.decode("utf-8", "replace"))
+        self.assertEqual(self.recorded_version(), "100")
+
+    def test_missing_version_file_is_a_version_error(self):
+        self.description("[VERSION]\r\nversion=101\r\n")
+        code, out = self.run_patcher()
+        self.assertEqual(code, 1, out)
+        self.assertIn(VERSION_ERROR, out)
+        self.assertEqual(files_under(self.install), [])
+
+    def test_usage_errors_exit_2(self):
+        base = ["/usr/lib/wine/wine64", OPTIONS.binary] if OPTIONS.wine else [OPTIONS.binary]
+        for args in ([], ["--install-dir"], ["--bogus"], ["--install-dir", self.host_path(self.install + "/none")]):
+            with self.subTest(args=args):
+                self.assertEqual(subprocess.run(base + args, capture_output=True, timeout=60).returncode, 2)
+
+    def test_address_priority_option_over_environment(self):
+        self.installed("101")
+        self.description("[VERSION]\r\nversion=101\r\n")
+        env = {"QUORVEL_PATCH_LIST_URL": "http://127.0.0.1:9/tzan/patch.txt"}
+        code, out = self.run_patcher(env=env)  # --patch-list given: the environment loses
+        self.assertEqual(code, 0, out)
+        cmd = [c for c in self.command()]
+        i = cmd.index("--patch-list")
+        del cmd[i:i + 2]
+        full_env = dict(os.environ, QUORVEL_PATCH_LIST_URL=self.server.url("/tzan/patch.txt"))
+        p = subprocess.run(cmd, capture_output=True, timeout=120, env=full_env)
+        self.assertEqual(p.returncode, 0, p.stdout)
+
+    def test_stop_in_the_middle_of_a_slow_download(self):
+        if OPTIONS.wine:
+            self.skipTest("signals do not reach a program under wine")
+        self.installed("100")
+        write(os.path.join(self.install, "big.bin"), "old big")
+        self.description("[VERSION]\r\nversion=101\r\n[101]\r\n0=big.bin\r\n")
+        self.serve("big.bin", b"B" * 400000)
+        self.server.set_faults({"/files/big.bin": {"mode": "slow", "delay": 0.05, "chunk": 2048}})
+        proc = subprocess.Popen(self.command(), stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        deadline = time.time() + 30
+        while time.time() < deadline and not any(f.endswith(".qrtmp") for f in files_under(self.install)):
+            time.sleep(0.05)
+        time.sleep(0.3)
+        proc.send_signal(signal.SIGINT)
+        started = time.time()
+        proc.wait(20)
+        self.assertLess(time.time() - started, 5, "the worker ends promptly")
+        self.assertEqual(proc.returncode, 1)
+        self.assertEqual(read(os.path.join(self.install, "big.bin")), b"old big")
+        self.assertEqual(self.recorded_version(), "100")
+        self.assert_clean_install()
+
+    def test_output_off_a_terminal_is_plain_lines(self):
+        self.installed("100")
+        self.description("[VERSION]\r\nversion=101\r\n[101]\r\n0=a.bin\r\n")
+        self.serve("a.bin", b"A" * 50000)
+        code, out = self.run_patcher()
+        self.assertEqual(code, 0, out)
+        self.assertNotIn("\r", out.replace("\r\n", "\n"))
+        self.assertIn("패치정보를 받고 있습니다.", out)
+        self.assertIn("a.bin 받는 중", out)
+
+
+def main():
+    global OPTIONS
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--binary", required=True)
+    parser.add_argument("--wine", action="store_true")
+    OPTIONS, rest = parser.parse_known_args()
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+
+
+if __name__ == "__main__":
+    main()
