@@ -65,8 +65,8 @@ class Server:
         self.set_faults({})
         self.proc = subprocess.Popen(
             [sys.executable, SERVER, "--root", root, "--port", "0", "--faults", self.faults,
-             "--requests", self.requests],
-            stdout=subprocess.PIPE, text=True)
+             "--requests", self.requests, "--exit-on-stdin-eof"],
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
         line = self.proc.stdout.readline().split()
         assert line and line[0] == "READY", line
         self.port = int(line[1])
@@ -87,8 +87,11 @@ class Server:
             return [json.loads(line) for line in f if line.strip()]
 
     def stop(self):
-        self.proc.terminate()
-        self.proc.wait(10)
+        if self.proc.poll() is None:
+            self.proc.terminate()
+            self.proc.wait(10)
+        self.proc.stdin.close()
+        self.proc.stdout.close()
 
 
 class PatchRun(unittest.TestCase):
@@ -99,7 +102,7 @@ class PatchRun(unittest.TestCase):
         os.makedirs(self.install)
         os.makedirs(self.served)
         self.server = Server(self.served, self.scratch)
-        self.addCleanup(self.server.stop)
+        self.addCleanup(lambda: self.server.stop())
         self.addCleanup(shutil.rmtree, self.scratch, True)
         write(os.path.join(self.served, "tzan", "patch.txt"),
               "[PATCH]\r\ninfo=%s\r\nnews=%s\r\nbase=%s\r\n" % (
