@@ -1,6 +1,26 @@
 #include "common/SafeName.h"
 
+#include <string>
+
 namespace qr {
+namespace {
+
+char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// Windows opens a device, not a file, for these names whatever extension follows ("nul.txt").
+bool IsDeviceName(std::string_view component) {
+    std::string_view stem = component.substr(0, component.find('.'));
+    while (!stem.empty() && stem.back() == ' ') stem.remove_suffix(1);
+    std::string upper;
+    for (char c : stem) upper += Upper(c);
+    if (upper == "CON" || upper == "PRN" || upper == "AUX" || upper == "NUL" || upper == "CONIN$" ||
+        upper == "CONOUT$")
+        return true;
+    return upper.size() == 4 && (upper.compare(0, 3, "COM") == 0 || upper.compare(0, 3, "LPT") == 0) &&
+           upper[3] >= '0' && upper[3] <= '9';
+}
+
+}  // namespace
 
 bool IsSafeRelativeName(std::string_view name) {
     if (name.empty()) return false;
@@ -20,6 +40,9 @@ bool IsSafeRelativeName(std::string_view name) {
             // "a//b" is not.
             if (component.empty() && !atEnd && i + 1 != name.size()) return false;
             if (component == "." || component == "..") return false;
+            // Windows drops trailing dots and blanks, so "a." would alias "a"; devices are no files.
+            if (!component.empty() && (component.back() == '.' || component.back() == ' ')) return false;
+            if (!component.empty() && IsDeviceName(component)) return false;
             componentStart = i + 1;
         }
     }
