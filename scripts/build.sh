@@ -15,7 +15,7 @@ configure() {  # dir, extra args...
 
 configure win32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake"
 configure win64 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake"
-configure native -DQUORVEL_WIN64_BUILD_DIR="$root/build/win64"
+configure native -DQUORVEL_WIN64_BUILD_DIR="$root/build/win64" -DQUORVEL_WIN32_BUILD_DIR="$root/build/win32"
 
 cmake --build "$root/build/win32" -j "$jobs"
 cmake --build "$root/build/win64" -j "$jobs"

@@ -1,0 +1,14 @@
+# The Windows executables are PE files of the right machine and need no DLL beyond the system's.
+if(NOT WIN32)
+  set(qr_windows_exes app/QuorvelLauncher.exe cli/quorvel-patch.exe tests/quorvel_tests.exe)
+  if(QUORVEL_WIN32_BUILD_DIR)
+    add_test(NAME windows_executables_i686
+             COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/check_executables.py
+                     --tree ${QUORVEL_WIN32_BUILD_DIR} --machine i386 ${qr_windows_exes})
+  endif()
+  if(QUORVEL_WIN64_BUILD_DIR)
+    add_test(NAME windows_executables_x86_64
+             COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/check_executables.py
+                     --tree ${QUORVEL_WIN64_BUILD_DIR} --machine x86-64 ${qr_windows_exes})
+  endif()
+endif()
