@@ -6,6 +6,7 @@
 #   scripts/demo.sh             patch with build/native/cli/quorvel-patch
 #   scripts/demo.sh --window    hand the same data and server to scripts/demo-window.sh (the launcher)
 #   --no-build                  skip setup and build (for a second run)
+#   --xvfb                      with --window: passed on to demo-window.sh
 #
 # Exit status: quorvel-patch's (0 patched, 1 failed, 2 usage); 3 when it reported success but the
 # install differs from the expected one.
@@ -14,11 +15,13 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 demo="$root/build/demo"
 window=""
 build=1
+window_args=()
 for arg in "$@"; do
   case "$arg" in
     --window) window=1 ;;
     --no-build) build="" ;;
-    *) echo "usage: $0 [--window] [--no-build]" >&2; exit 2 ;;
+    --xvfb) window_args+=("$arg") ;;
+    *) echo "usage: $0 [--window [--xvfb]] [--no-build]" >&2; exit 2 ;;
   esac
 done
 
@@ -66,7 +69,7 @@ if [ -n "$window" ]; then
   fi
   # A child rather than exec, so the server still stops when the window demo ends.
   set +e
-  bash "$root/scripts/demo-window.sh"
+  bash "$root/scripts/demo-window.sh" "${window_args[@]}"
   status=$?
   set -e
   exit "$status"
