@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <vector>
+
 namespace qr {
 namespace {
 
@@ -52,11 +54,42 @@ private:
     uint64_t size_;
 };
 
+// Writes are gathered into 64 KiB blocks: the worker hands over 4096-byte chunks, and one system
+// call per chunk costs more than the network does.
 class PosixWritableFile : public WritableFile {
 public:
-    explicit PosixWritableFile(int fd) : fd_(fd) {}
+    explicit PosixWritableFile(int fd) : fd_(fd) { buffer_.reserve(kBlock); }
     bool Write(const void* data, size_t length) override {
+        if (failed_) return false;
         const auto* in = static_cast<const char*>(data);
+        if (buffer_.size() + length > kBlock && !Flush()) return false;
+        if (length >= kBlock) {
+            failed_ = !WriteAll(in, length);
+            return !failed_;
+        }
+        buffer_.insert(buffer_.end(), in, in + length);
+        return true;
+    }
+    bool Close() override {
+        if (fd_.get() < 0) return false;
+        bool ok = !failed_ && Flush();
+        // Flushed to the disk before the file is moved over a game file, so a crash cannot leave
+        // the new name on data that never arrived.
+        ok = (::fsync(fd_.get()) == 0 || errno == EINVAL) && ok;
+        ok = (::close(fd_.release()) == 0) && ok;
+        return ok;
+    }
+
+private:
+    static constexpr size_t kBlock = 64 * 1024;
+
+    bool Flush() {
+        if (buffer_.empty()) return true;
+        failed_ = !WriteAll(buffer_.data(), buffer_.size());
+        buffer_.clear();
+        return !failed_;
+    }
+    bool WriteAll(const char* in, size_t length) {
         while (length > 0) {
             ssize_t put = ::write(fd_.get(), in, length);
             if (put < 0 && errno == EINTR) continue;
@@ -66,15 +99,10 @@ public:
         }
         return true;
     }
-    bool Close() override {
-        if (fd_.get() < 0) return false;
-        bool ok = ::fsync(fd_.get()) == 0 || errno == EINVAL;
-        ok = (::close(fd_.release()) == 0) && ok;
-        return ok;
-    }
 
-private:
     UniqueFd fd_;
+    std::vector<char> buffer_;
+    bool failed_ = false;
 };
 
 class PosixFileSystem : public FileSystem {
