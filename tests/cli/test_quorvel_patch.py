@@ -200,6 +200,9 @@ class PatchRun(unittest.TestCase):
             "short": {"mode": "wrong-length", "length": 50000},
             "long": {"mode": "wrong-length", "length": 100},
         }
+        if OPTIONS.wine:
+            # WinInet ends a body at its Content-Length and never shows the bytes after it.
+            del faults["long"]
         for label, fault in faults.items():
             with self.subTest(fault=label):
                 self.installed("100")

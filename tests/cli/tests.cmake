@@ -8,6 +8,6 @@ if(NOT WIN32 AND TARGET quorvel-patch)
   if(QUORVEL_WIN64_BUILD_DIR)
     add_test(NAME cli_end_to_end_under_wine
              COMMAND bash -c "source ${PROJECT_SOURCE_DIR}/scripts/wine-env.sh && wine_prepare_prefix && exec ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/test_quorvel_patch.py --wine --binary ${QUORVEL_WIN64_BUILD_DIR}/cli/quorvel-patch.exe")
-    set_tests_properties(cli_end_to_end_under_wine PROPERTIES TIMEOUT 900 RESOURCE_LOCK wineprefix)
+    set_tests_properties(cli_end_to_end_under_wine PROPERTIES TIMEOUT 900 RESOURCE_LOCK "wine;wineprefix")
   endif()
 endif()
