@@ -15,11 +15,11 @@ public:
     virtual std::optional<std::string> ReadInstallPath() = 0;
     // Private-profile lookup of one value: the value cut to bufferSize - 1 bytes, or `fallback` when
     // the file, the section or the key is missing.
-    virtual std::string ReadProfileString(const std::string& section, const std::string& key,
+    virtual std::string ReadIniValue(const std::string& section, const std::string& key,
                                           const std::string& fallback, const std::string& file,
                                           size_t bufferSize) = 0;
     // Sets one key, creating the file and the section as needed.
-    virtual bool WriteProfileString(const std::string& section, const std::string& key,
+    virtual bool WriteIniValue(const std::string& section, const std::string& key,
                                     const std::string& value, const std::string& file) = 0;
 };
 
@@ -28,6 +28,15 @@ std::string ReadSystemProfileString(const std::string& section, const std::strin
                                     const std::string& fallback, const std::string& file, size_t bufferSize);
 bool WriteSystemProfileString(const std::string& section, const std::string& key, const std::string& value,
                               const std::string& file);
+
+// Settings whose INI files are the platform's own (the two functions above).
+class ProfileFileSettings : public SettingsPlatform {
+public:
+    std::string ReadIniValue(const std::string& section, const std::string& key, const std::string& fallback,
+                                  const std::string& file, size_t bufferSize) override;
+    bool WriteIniValue(const std::string& section, const std::string& key, const std::string& value,
+                            const std::string& file) override;
+};
 
 // The launcher's own settings: the install directory from the registry key
 // HKEY_CURRENT_USER\Software\VORANTHEX\QuorvelRPG, value "path" (Windows only).

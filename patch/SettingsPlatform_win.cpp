@@ -30,7 +30,7 @@ private:
     HKEY key_ = nullptr;
 };
 
-class RegistrySettings : public SettingsPlatform {
+class RegistrySettings : public ProfileFileSettings {
 public:
     std::optional<std::string> ReadInstallPath() override {
         RegistryKey key(HKEY_CURRENT_USER, kRegistryKey);
@@ -44,14 +44,6 @@ public:
         if (type != REG_SZ && type != REG_EXPAND_SZ) return std::nullopt;
         buffer[kPathBufferSize - 1] = '\0';  // a value stored without its terminator stays bounded
         return std::string(buffer);
-    }
-    std::string ReadProfileString(const std::string& section, const std::string& key, const std::string& fallback,
-                                  const std::string& file, size_t bufferSize) override {
-        return ReadSystemProfileString(section, key, fallback, file, bufferSize);
-    }
-    bool WriteProfileString(const std::string& section, const std::string& key, const std::string& value,
-                            const std::string& file) override {
-        return WriteSystemProfileString(section, key, value, file);
     }
 };
 

@@ -19,11 +19,11 @@ std::string SettingsStore::FullPath() const {
 }
 
 std::string SettingsStore::ReadString(const std::string& section, const std::string& key) const {
-    return platform_.ReadProfileString(section, key, kAbsent, FullPath(), kValueBufferSize);
+    return platform_.ReadIniValue(section, key, kAbsent, FullPath(), kValueBufferSize);
 }
 
 bool SettingsStore::WriteString(const std::string& section, const std::string& key, const std::string& value) const {
-    return platform_.WriteProfileString(section, key, value, FullPath());
+    return platform_.WriteIniValue(section, key, value, FullPath());
 }
 
 }  // namespace qr

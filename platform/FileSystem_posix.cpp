@@ -6,7 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <vector>
+#include "platform/WriteGather.h"
 
 namespace qr {
 namespace {
@@ -54,25 +54,14 @@ private:
     uint64_t size_;
 };
 
-// Writes are gathered into 64 KiB blocks: the worker hands over 4096-byte chunks, and one system
-// call per chunk costs more than the network does.
 class PosixWritableFile : public WritableFile {
 public:
-    explicit PosixWritableFile(int fd) : fd_(fd) { buffer_.reserve(kBlock); }
-    bool Write(const void* data, size_t length) override {
-        if (failed_) return false;
-        const auto* in = static_cast<const char*>(data);
-        if (buffer_.size() + length > kBlock && !Flush()) return false;
-        if (length >= kBlock) {
-            failed_ = !WriteAll(in, length);
-            return !failed_;
-        }
-        buffer_.insert(buffer_.end(), in, in + length);
-        return true;
-    }
+    explicit PosixWritableFile(int fd)
+        : fd_(fd), gather_([this](const char* data, size_t length) { return WriteAll(data, length); }) {}
+    bool Write(const void* data, size_t length) override { return gather_.Write(data, length); }
     bool Close() override {
         if (fd_.get() < 0) return false;
-        bool ok = !failed_ && Flush();
+        bool ok = gather_.Flush();
         // Flushed to the disk before the file is moved over a game file, so a crash cannot leave
         // the new name on data that never arrived.
         ok = (::fsync(fd_.get()) == 0 || errno == EINVAL) && ok;
@@ -81,14 +70,6 @@ public:
     }
 
 private:
-    static constexpr size_t kBlock = 64 * 1024;
-
-    bool Flush() {
-        if (buffer_.empty()) return true;
-        failed_ = !WriteAll(buffer_.data(), buffer_.size());
-        buffer_.clear();
-        return !failed_;
-    }
     bool WriteAll(const char* in, size_t length) {
         while (length > 0) {
             ssize_t put = ::write(fd_.get(), in, length);
@@ -101,8 +82,7 @@ private:
     }
 
     UniqueFd fd_;
-    std::vector<char> buffer_;
-    bool failed_ = false;
+    WriteGather gather_;
 };
 
 class PosixFileSystem : public FileSystem {

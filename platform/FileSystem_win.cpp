@@ -2,9 +2,8 @@
 
 #include <windows.h>
 
-#include <vector>
-
 #include "platform/Cp949_win.h"
+#include "platform/WriteGather.h"
 
 namespace qr {
 namespace {
@@ -55,39 +54,20 @@ private:
     uint64_t size_;
 };
 
-// Writes are gathered into 64 KiB blocks: the worker hands over 4096-byte chunks, and one system
-// call per chunk costs more than the network does.
 class WinWritableFile : public WritableFile {
 public:
-    explicit WinWritableFile(HANDLE h) : file_(h) { buffer_.reserve(kBlock); }
-    bool Write(const void* data, size_t length) override {
-        if (failed_) return false;
-        const auto* in = static_cast<const char*>(data);
-        if (buffer_.size() + length > kBlock && !Flush()) return false;
-        if (length >= kBlock) {
-            failed_ = !WriteAll(in, length);
-            return !failed_;
-        }
-        buffer_.insert(buffer_.end(), in, in + length);
-        return true;
-    }
+    explicit WinWritableFile(HANDLE h)
+        : file_(h), gather_([this](const char* data, size_t length) { return WriteAll(data, length); }) {}
+    bool Write(const void* data, size_t length) override { return gather_.Write(data, length); }
     bool Close() override {
         if (!file_.valid()) return false;
-        bool ok = !failed_ && Flush();
+        bool ok = gather_.Flush();
         // On the disk before the file is moved over a game file.
         ok = FlushFileBuffers(file_.get()) != 0 && ok;
         return CloseHandle(file_.release()) != 0 && ok;
     }
 
 private:
-    static constexpr size_t kBlock = 64 * 1024;
-
-    bool Flush() {
-        if (buffer_.empty()) return true;
-        failed_ = !WriteAll(buffer_.data(), buffer_.size());
-        buffer_.clear();
-        return !failed_;
-    }
     bool WriteAll(const char* in, size_t length) {
         while (length > 0) {
             DWORD chunk = static_cast<DWORD>(length > 0x40000000 ? 0x40000000 : length);
@@ -100,8 +80,7 @@ private:
     }
 
     UniqueHandle file_;
-    std::vector<char> buffer_;
-    bool failed_ = false;
+    WriteGather gather_;
 };
 
 class WinFileSystem : public FileSystem {

@@ -20,13 +20,13 @@ public:
         ++reads;
         return inner_->ReadInstallPath();
     }
-    std::string ReadProfileString(const std::string& s, const std::string& k, const std::string& d,
+    std::string ReadIniValue(const std::string& s, const std::string& k, const std::string& d,
                                   const std::string& f, size_t n) override {
-        return inner_->ReadProfileString(s, k, d, f, n);
+        return inner_->ReadIniValue(s, k, d, f, n);
     }
-    bool WriteProfileString(const std::string& s, const std::string& k, const std::string& v,
+    bool WriteIniValue(const std::string& s, const std::string& k, const std::string& v,
                             const std::string& f) override {
-        return inner_->WriteProfileString(s, k, v, f);
+        return inner_->WriteIniValue(s, k, v, f);
     }
     int reads = 0;
 

@@ -14,6 +14,8 @@
 namespace qr::test {
 
 struct FakeResource {
+    FakeResource(int status_ = 200, std::string body_ = {}, std::optional<std::string> contentLength_ = {})
+        : status(status_), body(std::move(body_)), contentLength(std::move(contentLength_)) {}
     int status = 200;
     std::string body;
     std::optional<std::string> contentLength;  // defaults to the body's size
