@@ -13,7 +13,7 @@
 #include "tests/support/FakeHttp.h"
 #include "tests/support/RecordingUi.h"
 #include "tests/support/TempDir.h"
-#include "tests/support/ZipBuilder.h"
+#include "tests/archive/ZipBuilder.h"
 
 namespace qr {
 namespace {
@@ -260,11 +260,15 @@ TEST_F(PatchWorkerTest, ArchivesAreUnpackedVerifiedAndDeleted) {
     Description("[VERSION]\r\nversion=102\r\n[101]\r\n0=patch101.zip\r\n[102]\r\n0=patch102.zip\r\n1=data/after.txt\r\n");
     WriteFileBytes(dir.Join("data/maps/a.map"), "old map");
     WriteFileBytes(dir.Join("data/maps/b.map"), "old b");
-    Serve("patch101.zip", test::BuildZip({{"data/maps/", ""},
-                                          {"data/maps/a.map", std::string(70000, 'a'), true},
-                                          {"readme.txt", "hello"}}));
-    Serve("patch102.zip", test::BuildZip({{"data/maps/b.map", "corrupted b", false, true},
-                                          {"data/new.txt", "new"}}));
+    test::ZipBuilder first;
+    first.Add("data/maps/", "");
+    first.Add("data/maps/a.map", std::string(70000, 'a'), true);
+    first.Add("readme.txt", "hello");
+    Serve("patch101.zip", first.Build());
+    test::ZipBuilder second;
+    second.Add("data/maps/b.map", "corrupted b").crc = 0x12345678u;
+    second.Add("data/new.txt", "new");
+    Serve("patch102.zip", second.Build());
     Serve("data/after.txt", "after");
     Run();
     EXPECT_EQ(ReadFileBytes(dir.Join("data/maps/a.map")), std::string(70000, 'a'));
