@@ -3,6 +3,7 @@
 // pile up (kMaxPending) the transfer is paused, so only a few hundred KB of a body are ever held.
 // Pausing is the exception, not the rule: curl copies held data again on every pause.
 #include "platform/HttpClient.h"
+#include "platform/HttpText.h"
 
 #include <curl/curl.h>
 
@@ -41,27 +42,6 @@ std::string_view Trim(std::string_view s) {
     while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n'))
         s.remove_suffix(1);
     return s;
-}
-
-bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
-    if (s.size() < prefix.size()) return false;
-    for (size_t i = 0; i < prefix.size(); ++i) {
-        char a = s[i], b = prefix[i];
-        if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
-        if (a != b) return false;
-    }
-    return true;
-}
-
-// The announced length when the header is a plain decimal number; otherwise it cannot be checked.
-std::optional<uint64_t> ParseLength(std::string_view text) {
-    if (text.empty() || text.size() > 19) return std::nullopt;
-    uint64_t value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return std::nullopt;
-        value = value * 10 + static_cast<uint64_t>(c - '0');
-    }
-    return value;
 }
 
 struct EasyDeleter {
@@ -202,7 +182,7 @@ private:
         } else if (StartsWithNoCase(line, "content-length:")) {
             std::string_view value = Trim(line.substr(std::strlen("content-length:")));
             self->lengthText_ = std::string(value);
-            self->announced_ = ParseLength(value);
+            self->announced_ = ParseContentLength(value);
         } else if (StartsWithNoCase(line, "location:")) {
             self->location_ = true;
         }

@@ -2,6 +2,7 @@
 // announced length and reports a connection that closes early as a normal end, so the bytes are
 // counted here and a short body becomes an error.
 #include "platform/HttpClient.h"
+#include "platform/HttpText.h"
 
 #include <windows.h>
 #include <wininet.h>
@@ -52,29 +53,6 @@ private:
     HINTERNET handle_;
 };
 
-bool IsHttpUrl(std::string_view url) {
-    auto startsWith = [&](std::string_view prefix) {
-        if (url.size() < prefix.size()) return false;
-        for (size_t i = 0; i < prefix.size(); ++i) {
-            char c = url[i];
-            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-            if (c != prefix[i]) return false;
-        }
-        return true;
-    };
-    return startsWith("http://") || startsWith("https://");
-}
-
-std::optional<uint64_t> ParseLength(std::string_view text) {
-    if (text.empty() || text.size() > 19) return std::nullopt;
-    uint64_t value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return std::nullopt;
-        value = value * 10 + static_cast<uint64_t>(c - '0');
-    }
-    return value;
-}
-
 std::optional<int> QueryStatus(HINTERNET request) {
     DWORD code = 0, size = sizeof(code);
     if (!HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &code, &size, nullptr))
@@ -102,7 +80,7 @@ public:
           request_(std::move(request)),
           status_(status),
           lengthText_(std::move(lengthText)) {
-        if (lengthText_) announced_ = ParseLength(*lengthText_);
+        if (lengthText_) announced_ = ParseContentLength(*lengthText_);
     }
 
     int StatusCode() const override { return status_; }

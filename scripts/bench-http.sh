@@ -9,6 +9,7 @@
 #   scripts/bench-http.sh [SIZE_MB [ROUNDS]]      (KEEP=1 keeps build/bench-http)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
+source "$root/scripts/patch-server.sh"
 size_mb="${1:-200}"
 rounds="${2:-5}"
 work="$root/build/bench-http"
@@ -42,12 +43,9 @@ if [ "$(stat -c %s "$big" 2>/dev/null || echo 0)" -ne "$bytes" ]; then
   head -c "$bytes" /dev/urandom > "$big"
 fi
 
-rm -f "$work/port"
-python3 "$root/tools/patch_server.py" --root "$served" --port 0 --port-file "$work/port" >/dev/null &
-server_pid=$!
-for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.1; done
-[ -s "$work/port" ] || { echo "bench-http.sh: the patch server did not start" >&2; exit 1; }
-base="http://127.0.0.1:$(cat "$work/port")"
+start_patch_server "$work/port" --root "$served" || exit 1
+server_pid="$PATCH_SERVER_PID"
+base="http://127.0.0.1:$PATCH_SERVER_PORT"
 url="$base/tzan/patch/big.bin"
 printf '[bench]\ninfo=%s/tzan/PatchInfo.ini\nnews=%s/tzan/news.html\nbase=%s/tzan/patch\n' \
   "$base" "$base" "$base" > "$served/tzan/patch.txt"

@@ -12,6 +12,7 @@
 # install differs from the expected one.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
+source "$root/scripts/patch-server.sh"
 demo="$root/build/demo"
 window=""
 build=1
@@ -41,17 +42,11 @@ stop_server() {
 trap stop_server EXIT
 
 mkdir -p "$demo/server"
-rm -f "$demo/port" "$demo/server.log" "$demo/requests.jsonl"
-python3 "$root/tools/patch_server.py" --root "$demo/server" --port 0 --port-file "$demo/port" \
-  --log "$demo/server.log" --requests "$demo/requests.jsonl" >/dev/null &
-server_pid=$!
-for _ in $(seq 100); do
-  [ -s "$demo/port" ] && break
-  kill -0 "$server_pid" 2>/dev/null || { echo "demo: the patch server did not start" >&2; exit 1; }
-  sleep 0.1
-done
-[ -s "$demo/port" ] || { echo "demo: the patch server did not report its port" >&2; exit 1; }
-port="$(cat "$demo/port")"
+rm -f "$demo/server.log" "$demo/requests.jsonl"
+start_patch_server "$demo/port" --root "$demo/server" --log "$demo/server.log" \
+  --requests "$demo/requests.jsonl" || exit 1
+server_pid="$PATCH_SERVER_PID"
+port="$PATCH_SERVER_PORT"
 base="http://127.0.0.1:$port"
 python3 "$root/tools/make_demo.py" "$demo" --base-url "$base"
 echo "patch server: $base serving $demo/server (log: $demo/server.log)"

@@ -5,6 +5,7 @@
 
 E2E_HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 E2E_ROOT="$(cd "$E2E_HERE/../.." && pwd)"
+source "$E2E_ROOT/scripts/patch-server.sh"
 E2E_PYTHON="${QR_PYTHON:-python3}"
 E2E_TITLE="Quorvel RPG Launcher Ver.20120317"
 E2E_APP_BOX_TITLE="QuorvelLauncher"   # message boxes titled with the program's name
@@ -103,16 +104,10 @@ e2e_faults() {
 e2e_start_server() {
   [ -f "$E2E_WORK/faults.json" ] || e2e_faults '{}'
   : > "$E2E_WORK/requests.jsonl"
-  "$E2E_PYTHON" "$E2E_ROOT/tools/patch_server.py" --root "$E2E_DEMO/server" --port "$E2E_PORT" --port-file "$E2E_WORK/port" \
-    --faults "$E2E_WORK/faults.json" --requests "$E2E_WORK/requests.jsonl" --log "$E2E_WORK/server.log" >/dev/null &
-  E2E_SERVER_PID=$!
-  local _
-  for _ in $(seq 200); do
-    [ -s "$E2E_WORK/port" ] && break
-    kill -0 "$E2E_SERVER_PID" 2>/dev/null || e2e_fail "patch server did not start"
-    sleep 0.1
-  done
-  [ -s "$E2E_WORK/port" ] || e2e_fail "patch server did not report its port"
+  PYTHON="$E2E_PYTHON" start_patch_server "$E2E_WORK/port" --root "$E2E_DEMO/server" --port "$E2E_PORT" \
+    --faults "$E2E_WORK/faults.json" --requests "$E2E_WORK/requests.jsonl" --log "$E2E_WORK/server.log" \
+    || e2e_fail "patch server did not start"
+  E2E_SERVER_PID=$PATCH_SERVER_PID
   e2e_point_at "http://127.0.0.1:$E2E_PORT/tzan/patch.txt"
 }
 

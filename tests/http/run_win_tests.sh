@@ -6,6 +6,7 @@
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 root="$(cd "$here/../.." && pwd)"
+source "$root/scripts/patch-server.sh"
 python="${QR_PYTHON:-python3}"
 
 if [ $# -lt 1 ]; then
@@ -34,16 +35,10 @@ trap cleanup EXIT
 mkdir -p "$work/root"
 echo '{}' > "$work/faults.json"
 : > "$work/requests.jsonl"
-"$python" "$root/tools/patch_server.py" --root "$work/root" --port 0 --port-file "$work/port" \
-  --faults "$work/faults.json" --requests "$work/requests.jsonl" --log "$work/server.log" >/dev/null &
-server_pid=$!
-for _ in $(seq 200); do
-  [ -s "$work/port" ] && break
-  kill -0 "$server_pid" 2>/dev/null || { echo "run_win_tests: patch server did not start" >&2; exit 1; }
-  sleep 0.1
-done
-[ -s "$work/port" ] || { echo "run_win_tests: patch server did not report its port" >&2; exit 1; }
-port="$(cat "$work/port")"
+PYTHON="$python" start_patch_server "$work/port" --root "$work/root" --faults "$work/faults.json" \
+  --requests "$work/requests.jsonl" --log "$work/server.log" || exit 1
+server_pid="$PATCH_SERVER_PID"
+port="$PATCH_SERVER_PORT"
 
 # shellcheck source=../../scripts/wine-env.sh
 source "$root/scripts/wine-env.sh"

@@ -1,0 +1,37 @@
+// Small readings of HTTP text that both client adaptors need.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+namespace qr {
+
+// ASCII case-insensitive prefix test (header names, URL schemes).
+inline bool StartsWithNoCase(std::string_view s, std::string_view lowerPrefix) {
+    if (s.size() < lowerPrefix.size()) return false;
+    for (size_t i = 0; i < lowerPrefix.size(); ++i) {
+        char c = s[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != lowerPrefix[i]) return false;
+    }
+    return true;
+}
+
+// Only plain web addresses are fetched: no file://, ftp:// or other schemes from the patch list.
+inline bool IsHttpUrl(std::string_view url) {
+    return StartsWithNoCase(url, "http://") || StartsWithNoCase(url, "https://");
+}
+
+// The announced length when the header is a plain decimal number; otherwise it cannot be checked.
+inline std::optional<uint64_t> ParseContentLength(std::string_view text) {
+    if (text.empty() || text.size() > 19) return std::nullopt;
+    uint64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        value = value * 10 + static_cast<uint64_t>(c - '0');
+    }
+    return value;
+}
+
+}  // namespace qr
