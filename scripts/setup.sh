@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake make g++ pkg-config
   googletest libgtest-dev
-  zlib1g-dev libcurl4-openssl-dev
+  zlib1g-dev libcurl4-openssl-dev libssl-dev
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   libz-mingw-w64-dev
   wine wine64 xvfb xdotool x11-apps imagemagick fonts-nanum
