@@ -6,7 +6,12 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 jobs="$(nproc)"
 host_args=()
-[ -n "${QUORVEL_PATCH_HOST:-}" ] && host_args=(-DQUORVEL_PATCH_HOST="$QUORVEL_PATCH_HOST")
+# A developer's machine with ccache shares compiled objects between checkouts of the same tree.
+if command -v ccache >/dev/null 2>&1; then
+  export CCACHE_BASEDIR="$root"
+  host_args+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+fi
+[ -n "${QUORVEL_PATCH_HOST:-}" ] && host_args+=(-DQUORVEL_PATCH_HOST="$QUORVEL_PATCH_HOST")
 
 configure() {  # dir, extra args...
   local dir="$1"; shift
