@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "platform/Sha256.h"
+
 namespace qr {
 namespace {
 
@@ -26,7 +28,7 @@ private:
 
 DownloadResult DownloadToFile(HttpResponse& response, FileSystem& fs, const std::string& target,
                               long long announced, const std::atomic<bool>* runFlag,
-                              const ChunkObserver& onChunk) {
+                              const ChunkObserver& onChunk, const FileDigest* expected) {
     DownloadResult result;
     const std::string temp = target + kTempSuffix;
     auto file = fs.Create(temp);
@@ -36,6 +38,7 @@ DownloadResult DownloadToFile(HttpResponse& response, FileSystem& fs, const std:
     }
     TempFileGuard guard(fs, temp);
     std::vector<char> chunk(kHttpChunkSize);
+    Sha256 hash;
     for (;;) {
         if (runFlag && !runFlag->load()) {
             file->Close();
@@ -54,7 +57,14 @@ DownloadResult DownloadToFile(HttpResponse& response, FileSystem& fs, const std:
             result.status = DownloadStatus::WriteFailed;
             return result;
         }
+        if (expected) hash.Update(chunk.data(), read.count);
         result.received += static_cast<long long>(read.count);
+        if (expected && static_cast<unsigned long long>(result.received) > expected->size) {
+            // Longer than the release says: never the described file, so stop reading it.
+            file->Close();
+            result.status = DownloadStatus::Mismatch;
+            return result;
+        }
         if (announced >= 0 && result.received > announced) {
             // More than the server announced: the body is not what it claimed to be.
             file->Close();
@@ -69,6 +79,11 @@ DownloadResult DownloadToFile(HttpResponse& response, FileSystem& fs, const std:
     }
     if (announced >= 0 && result.received != announced) {
         result.status = DownloadStatus::Broken;
+        return result;
+    }
+    if (expected && (static_cast<unsigned long long>(result.received) != expected->size ||
+                     DigestHex(hash.Finish()) != expected->sha256Hex)) {
+        result.status = DownloadStatus::Mismatch;
         return result;
     }
     if (!fs.Replace(temp, target)) {

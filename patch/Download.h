@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 
+#include "patch/ReleaseFormat.h"
 #include "platform/FileSystem.h"
 #include "platform/HttpClient.h"
 
@@ -16,7 +17,8 @@ enum class DownloadStatus {
     Stopped,      // the run flag was cleared; target untouched
     Broken,       // connection dropped, or fewer/more bytes than announced; target untouched
     WriteFailed,  // temporary file could not be created or written; target untouched
-    ReplaceFailed // the body arrived but the target could not be replaced (in use)
+    ReplaceFailed, // the body arrived but the target could not be replaced (in use)
+    Mismatch      // the body arrived whole but its size or SHA-256 is not the expected one; target untouched
 };
 
 struct DownloadResult {
@@ -31,9 +33,10 @@ inline constexpr const char kTempSuffix[] = ".qrtmp";
 using ChunkObserver = std::function<void(long long received)>;
 
 // `announced` is the Content-Length, or -1 when the response has none. The run flag is tested before
-// every read when given.
+// every read when given. With `expected`, the bytes must have exactly that size and SHA-256 before
+// they may replace the target.
 DownloadResult DownloadToFile(HttpResponse& response, FileSystem& fs, const std::string& target,
                               long long announced, const std::atomic<bool>* runFlag,
-                              const ChunkObserver& onChunk);
+                              const ChunkObserver& onChunk, const FileDigest* expected = nullptr);
 
 }  // namespace qr
