@@ -1,10 +1,16 @@
 #include "archive/ArchiveExtraction.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <string_view>
+#include <thread>
+#include <unordered_map>
+#include <vector>
 
+#include "archive/ZipEntryStream.h"
 #include "archive/ZipReader.h"
 #include "common/SafeName.h"
 #include "platform/DebugTrace.h"
@@ -18,25 +24,25 @@ constexpr uint32_t kNameBufferSize = 512;  // names of up to 511 bytes and their
 // refused, so a temporary file never lands on another entry's file.
 constexpr std::string_view kTempSuffix = ".qrtmp";
 constexpr uint32_t kEncryptedFlag = 0x0001;
+constexpr uint32_t kNoEntry = UINT32_MAX;
 
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+
+char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // Windows ignores case and trailing dots and spaces, so "A.QRTMP. " is the same file as "a.qrtmp".
 bool EndsWithTempSuffix(std::string_view component) {
     while (!component.empty() && (component.back() == '.' || component.back() == ' ')) component.remove_suffix(1);
     if (component.size() < kTempSuffix.size()) return false;
     std::string_view tail = component.substr(component.size() - kTempSuffix.size());
-    for (size_t i = 0; i < tail.size(); ++i) {
-        char c = tail[i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != kTempSuffix[i]) return false;
-    }
+    for (size_t i = 0; i < tail.size(); ++i)
+        if (LowerAscii(tail[i]) != kTempSuffix[i]) return false;
     return true;
 }
 
 // Names go into reasons as they stand, except control bytes, which a hostile name may carry.
-std::string Printable(const std::string& name) {
-    std::string out = name;
+std::string Printable(std::string_view name) {
+    std::string out(name);
     for (char& c : out)
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
     return out;
@@ -52,118 +58,307 @@ bool HasReservedComponent(std::string_view name) {
     return false;
 }
 
-// Remembers the first failure in full and counts the rest, so the worker gets one clear reason.
+// Names that reach the same file (on Windows: any case, either separator, "." and empty components)
+// share a key; their entries are extracted one after the other on one thread, so their temporary
+// files never meet and the later entry wins.
+std::string TargetKey(std::string_view name) {
+    std::string key;
+    key.reserve(name.size());
+    size_t start = 0;
+    for (size_t i = 0; i <= name.size(); ++i) {
+        if (i < name.size() && !IsSeparator(name[i])) continue;
+        std::string_view component = name.substr(start, i - start);
+        start = i + 1;
+        if (component.empty() || component == ".") continue;
+        if (!key.empty()) key += '/';
+        for (char c : component) key += LowerAscii(c);
+    }
+    return key;
+}
+
+std::string EntryLabel(uint32_t index, uint32_t count) {
+    return "entry " + std::to_string(index + 1) + " of " + std::to_string(count);
+}
+
+// Keeps the failure of the earliest entry in full and counts the rest, so the worker gets one
+// clear reason whatever order the threads finished in.
 class FailureLog {
 public:
-    void Add(std::string reason) {
-        if (count_++ == 0) first_ = std::move(reason);
+    void Add(uint32_t position, std::string reason) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (count_++ == 0 || position < firstPosition_) {
+            firstPosition_ = position;
+            first_ = std::move(reason);
+        }
     }
-    bool empty() const { return count_ == 0; }
+    bool empty() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return count_ == 0;
+    }
     std::string Reason() const {
+        std::lock_guard<std::mutex> lock(mutex_);
         if (count_ <= 1) return first_;
         return first_ + " (and " + std::to_string(count_ - 1) + " more failed entr" + (count_ == 2 ? "y)" : "ies)");
     }
 
 private:
+    mutable std::mutex mutex_;
     int count_ = 0;
+    uint32_t firstPosition_ = 0;
     std::string first_;
 };
 
-class EntryExtractor {
-public:
-    EntryExtractor(ZipReader& reader, unsigned char* transfer, FileSystem& fs, FailureLog& failures)
-        : reader_(reader), transfer_(transfer), fs_(fs), failures_(failures) {}
-
-    void ExtractCurrent();
-
-private:
-    void Fail(const std::string& what) { failures_.Add(label_ + ": " + what); }
-    void WriteFile(const std::string& name);
-    bool WriteTemp(const std::string& name, const std::string& temp, std::string& problem);
-    bool CopyData(WritableFile& out, std::string& problem);
-
-    ZipReader& reader_;
-    unsigned char* transfer_;
-    FileSystem& fs_;
-    FailureLog& failures_;
-    std::string label_;
+// One entry to extract, taken from the central directory before any thread starts.
+struct PlannedEntry {
+    uint32_t index = 0;
+    ZipEntryInfo info;
+    uint32_t localHeaderOffset = 0;
+    size_t nameStart = 0;  // in the plan's name store
+    uint32_t next = kNoEntry;  // the next entry of the same target, extracted after this one
 };
 
-void EntryExtractor::ExtractCurrent() {
-    label_ = "entry " + std::to_string(reader_.EntryIndex() + 1) + " of " + std::to_string(reader_.EntryCount());
-    ZipEntryInfo info;
-    reader_.GetEntryInfo(&info, nullptr, 0);
-    if (info.nameLength >= kNameBufferSize)
-        return Fail("its name of " + std::to_string(info.nameLength) + " bytes is longer than the 511 allowed");
-    char nameBuffer[kNameBufferSize];
-    if (!reader_.GetEntryInfo(nullptr, nameBuffer, info.nameLength + 1))
-        return Fail("its name lies outside the archive");
-    const std::string name(nameBuffer, info.nameLength);
-    label_ += " \"" + Printable(name) + "\"";
+// The whole central directory walked once on the calling thread: the entries to extract with their
+// names in one store, grouped by target. Refused entries only leave their failure.
+struct Plan {
+    std::vector<PlannedEntry> entries;
+    std::vector<uint32_t> jobs;  // the first entry of each target, in central directory order
+    std::string names;
+    uint32_t refused = 0;
 
-    // The launcher runs elevated: a name that could reach outside the install directory never
-    // reaches the file system.
-    if (!IsSafeRelativeName(name)) return Fail("refused: the name is absolute or leaves the install directory");
-    if (HasReservedComponent(name))
-        return Fail("refused: names ending in \"" + std::string(kTempSuffix) + "\" are reserved for temporary files");
+    std::string_view Name(const PlannedEntry& e) const { return std::string_view(names).substr(e.nameStart, e.info.nameLength); }
+};
 
-    if (IsSeparator(name.back())) {
-        if (!MakeParentDirectories(name, fs_)) Fail("the directory could not be created");
-        return;
-    }
-    if (info.flags & kEncryptedFlag) return Fail("the entry is encrypted, which is not supported; existing file kept");
-    WriteFile(name);
-}
+class Planner {
+public:
+    Planner(ZipReader& reader, FailureLog& failures) : reader_(reader), failures_(failures) {}
 
-void EntryExtractor::WriteFile(const std::string& name) {
-    // The entry's buffers come first: when memory is short no file is created or truncated.
-    if (!reader_.OpenEntry()) return Fail(reader_.Problem() + "; existing file kept");
-    std::string problem;
-    const std::string temp = name + std::string(kTempSuffix);
-    const bool written = WriteTemp(name, temp, problem);
-    reader_.CloseEntry();
-    if (!written) return Fail(problem);
-    if (!fs_.Replace(temp, name)) {
-        fs_.Remove(temp);
-        Fail("the existing file could not be replaced (in use or read-only?); existing file kept");
+    // Walks every entry; false when the archive holds none.
+    bool Build(Plan& plan) {
+        bool more = reader_.GoToFirstEntry();
+        if (!more && !reader_.Problem().empty()) failures_.Add(0, reader_.Problem());
+        if (!more) return false;
+        plan.entries.reserve(reader_.EntryCount());
+        while (more) {
+            PlanCurrent(plan);
+            more = reader_.GoToNextEntry();
+            // A damaged header ends the walk: the lengths that lead further cannot be trusted.
+            if (!more && !reader_.Problem().empty())
+                failures_.Add(reader_.EntryIndex() + 1, reader_.Problem() + "; the entries after it were not extracted");
+        }
+        return true;
     }
-}
 
-// Writes the open entry to `temp`; on any failure the temporary file is gone again.
-bool EntryExtractor::WriteTemp(const std::string& name, const std::string& temp, std::string& problem) {
-    if (!MakeParentDirectories(name, fs_)) {
-        problem = "its directories could not be created";
-        return false;
+private:
+    void Refuse(Plan& plan, uint32_t index, std::string_view name, const std::string& what) {
+        failures_.Add(index, EntryLabel(index, reader_.EntryCount()) + " \"" + Printable(name) + "\": " + what);
+        plan.refused += 1;
     }
-    std::unique_ptr<WritableFile> out = fs_.Create(temp);
-    if (!out) {
-        problem = "the file could not be created (\"" + temp + "\"); existing file kept";
-        return false;
-    }
-    bool ok = CopyData(*out, problem);
-    if (!out->Close() && ok) {
-        ok = false;
-        problem = "the written file could not be kept (disk full?)";
-    }
-    out.reset();
-    if (!ok) {
-        fs_.Remove(temp);
-        problem += "; existing file kept";
-    }
-    return ok;
-}
 
-// A short count is the entry's end; whether that end was the real one the stream then tells.
-bool EntryExtractor::CopyData(WritableFile& out, std::string& problem) {
-    uint32_t count;
-    do {
-        count = reader_.ReadEntry(transfer_, kTransferSize);
-        if (count > 0 && !out.Write(transfer_, count)) {
-            problem = "writing the file failed (disk full?)";
+    void PlanCurrent(Plan& plan) {
+        const uint32_t index = reader_.EntryIndex();
+        ZipEntryInfo info;
+        reader_.GetEntryInfo(&info, nullptr, 0);
+        if (info.nameLength >= kNameBufferSize) {
+            failures_.Add(index, EntryLabel(index, reader_.EntryCount()) + ": its name of " +
+                                     std::to_string(info.nameLength) + " bytes is longer than the 511 allowed");
+            plan.refused += 1;
+            return;
+        }
+        char nameBuffer[kNameBufferSize];
+        if (!reader_.GetEntryInfo(nullptr, nameBuffer, info.nameLength + 1)) {
+            failures_.Add(index, EntryLabel(index, reader_.EntryCount()) + ": its name lies outside the archive");
+            plan.refused += 1;
+            return;
+        }
+        const std::string_view name(nameBuffer, info.nameLength);
+
+        // The launcher runs elevated: a name that could reach outside the install directory never
+        // reaches the file system.
+        if (!IsSafeRelativeName(name))
+            return Refuse(plan, index, name, "refused: the name is absolute or leaves the install directory");
+        if (HasReservedComponent(name))
+            return Refuse(plan, index, name,
+                          "refused: names ending in \"" + std::string(kTempSuffix) + "\" are reserved for temporary files");
+        if (!IsSeparator(name.back()) && (info.flags & kEncryptedFlag))
+            return Refuse(plan, index, name, "the entry is encrypted, which is not supported; existing file kept");
+
+        PlannedEntry entry;
+        entry.index = index;
+        entry.info = info;
+        entry.localHeaderOffset = reader_.LocalHeaderOffset();
+        entry.nameStart = plan.names.size();
+        plan.names.append(name);
+        const uint32_t position = static_cast<uint32_t>(plan.entries.size());
+        plan.entries.push_back(entry);
+        auto [last, isNew] = lastOfTarget_.emplace(TargetKey(name), position);
+        if (isNew)
+            plan.jobs.push_back(position);
+        else {
+            plan.entries[last->second].next = position;
+            last->second = position;
+        }
+    }
+
+    ZipReader& reader_;
+    FailureLog& failures_;
+    std::unordered_map<std::string, uint32_t> lastOfTarget_;
+};
+
+// What the threads of one extraction share. Each thread takes the next target, extracts its entries
+// with its own transfer buffer and entry stream, and reads the archive only by position.
+class Extraction {
+public:
+    Extraction(const ZipReader& reader, const Plan& plan, FileSystem& fs, FailureLog& failures,
+               const std::atomic<bool>* runFlag, std::atomic<int>* doneOut)
+        : reader_(reader), plan_(plan), fs_(fs), failures_(failures), runFlag_(runFlag), doneOut_(doneOut),
+          started_(static_cast<int>(plan.refused)) {
+        if (doneOut_) doneOut_->store(started_.load());
+    }
+
+    void Work(unsigned char* transfer) {
+        try {
+            TakeJobs(transfer);
+        } catch (...) {
+            // Out of memory for a name or a reason: the entries this thread had not started stay
+            // unextracted, and the outcome says so.
+            failures_.Add(kNoEntry, "not enough memory to go on extracting");
+            stopped_ = true;
+        }
+    }
+
+    bool stopped() const { return stopped_.load(); }
+    int started() const { return started_.load(); }
+
+private:
+    bool running() const { return !runFlag_ || runFlag_->load(); }
+
+    void TakeJobs(unsigned char* transfer) {
+        for (;;) {
+            const size_t job = nextJob_.fetch_add(1);
+            if (job >= plan_.jobs.size()) return;
+            for (uint32_t e = plan_.jobs[job]; e != kNoEntry; e = plan_.entries[e].next) {
+                if (!running()) {
+                    stopped_ = true;
+                    return;
+                }
+                Publish(++started_);
+                ExtractOne(plan_.entries[e], transfer);
+                char trace[128];
+                std::snprintf(trace, sizeof trace, "thread : %d\n", runFlag_ ? static_cast<int>(runFlag_->load()) : 1);
+                DebugTrace(trace);
+            }
+        }
+    }
+
+    // Several threads count at once: the window is never shown a smaller number than before.
+    void Publish(int count) {
+        if (!doneOut_) return;
+        int shown = doneOut_->load();
+        while (shown < count && !doneOut_->compare_exchange_weak(shown, count)) {
+        }
+    }
+
+    void Fail(const PlannedEntry& e, const std::string& what) {
+        failures_.Add(e.index, EntryLabel(e.index, reader_.EntryCount()) + " \"" + Printable(plan_.Name(e)) + "\": " + what);
+    }
+
+    void ExtractOne(const PlannedEntry& e, unsigned char* transfer) {
+        const std::string name(plan_.Name(e));
+        if (IsSeparator(name.back())) {
+            if (!MakeParentDirectories(name, fs_, &directories_)) Fail(e, "the directory could not be created");
+            return;
+        }
+        // The entry's data and buffers come first: when they are unavailable no file is created or
+        // truncated.
+        uint32_t dataPos = 0;
+        std::string problem;
+        if (!reader_.FindEntryData(e.localHeaderOffset, e.index, &dataPos, &problem))
+            return Fail(e, problem + "; existing file kept");
+        ZipEntryStream stream(reader_.File(), e.info, dataPos, reader_.BaseShift());
+        if (!stream.Start()) {
+            stream.Intact(&problem);
+            return Fail(e, EntryLabel(e.index, reader_.EntryCount()) + ": " + problem + "; existing file kept");
+        }
+        std::string temp = name;
+        temp += kTempSuffix;
+        if (!WriteTemp(name, temp, stream, transfer, problem)) return Fail(e, problem);
+        if (!fs_.Replace(temp, name)) {
+            fs_.Remove(temp);
+            Fail(e, "the existing file could not be replaced (in use or read-only?); existing file kept");
+        }
+    }
+
+    // Writes the entry to `temp`; on any failure the temporary file is gone again.
+    bool WriteTemp(const std::string& name, const std::string& temp, ZipEntryStream& stream, unsigned char* transfer,
+                   std::string& problem) {
+        if (!MakeParentDirectories(name, fs_, &directories_)) {
+            problem = "its directories could not be created";
             return false;
         }
-    } while (count == kTransferSize);
-    return reader_.EntryIntact(&problem);
+        std::unique_ptr<WritableFile> out = fs_.Create(temp);
+        if (!out) {
+            problem = "the file could not be created (\"" + temp + "\"); existing file kept";
+            return false;
+        }
+        bool ok = CopyData(stream, *out, transfer, problem);
+        if (!out->Close() && ok) {
+            ok = false;
+            problem = "the written file could not be kept (disk full?)";
+        }
+        out.reset();
+        if (!ok) {
+            fs_.Remove(temp);
+            problem += "; existing file kept";
+        }
+        return ok;
+    }
+
+    // A short count is the entry's end; whether that end was the real one the stream then tells.
+    static bool CopyData(ZipEntryStream& stream, WritableFile& out, unsigned char* transfer, std::string& problem) {
+        uint32_t count;
+        do {
+            count = stream.Read(transfer, kTransferSize);
+            if (count > 0 && !out.Write(transfer, count)) {
+                problem = "writing the file failed (disk full?)";
+                return false;
+            }
+        } while (count == kTransferSize);
+        return stream.Intact(&problem);
+    }
+
+    const ZipReader& reader_;
+    const Plan& plan_;
+    FileSystem& fs_;
+    FailureLog& failures_;
+    const std::atomic<bool>* runFlag_;
+    std::atomic<int>* doneOut_;
+    KnownDirectories directories_;
+    std::atomic<size_t> nextJob_{0};
+    std::atomic<int> started_;
+    std::atomic<bool> stopped_{false};
+};
+
+unsigned ThreadCount(size_t jobs) {
+    const unsigned cores = std::max(2u, std::thread::hardware_concurrency());
+    return static_cast<unsigned>(std::max<size_t>(1, std::min<size_t>(cores, jobs)));
+}
+
+// Runs `extraction` on the calling thread and on helpers; a helper that cannot be started or get
+// its buffer leaves its share to the others.
+void RunThreads(Extraction& extraction, unsigned char* ownTransfer, unsigned count) {
+    std::vector<std::thread> helpers;
+    for (unsigned i = 1; i < count; ++i) {
+        try {
+            helpers.emplace_back([&extraction] {
+                std::unique_ptr<unsigned char[]> transfer(new (std::nothrow) unsigned char[kTransferSize]);
+                if (transfer) extraction.Work(transfer.get());
+            });
+        } catch (...) {
+            break;
+        }
+    }
+    extraction.Work(ownTransfer);
+    for (std::thread& helper : helpers) helper.join();
 }
 
 }  // namespace
@@ -176,31 +371,16 @@ ExtractOutcome ExtractArchive(const std::string& archivePath, const std::atomic<
     if (!transfer) return {ExtractStatus::Failed, "not enough memory to extract \"" + archivePath + "\""};
 
     FailureLog failures;
-    EntryExtractor extractor(reader, transfer.get(), fs, failures);
+    Plan plan;
     bool stopped = false;
-    bool more = reader.GoToFirstEntry();
-    if (!more && !reader.Problem().empty()) failures.Add(reader.Problem());
-    while (more) {
-        if (doneOut) doneOut->store(static_cast<int>(reader.EntryIndex() + 1));
+    int reached = 0;
+    if (Planner(reader, failures).Build(plan)) {
         if (totalOut) totalOut->store(static_cast<int>(reader.EntryCount()));
-        extractor.ExtractCurrent();
-
-        char trace[128];
-        std::snprintf(trace, sizeof trace, "thread : %d\n", runFlag ? static_cast<int>(runFlag->load()) : 1);
-        DebugTrace(trace);
-
-        more = reader.GoToNextEntry();
-        if (!more) {
-            // A damaged header ends the walk: the lengths that lead further cannot be trusted.
-            if (!reader.Problem().empty()) failures.Add(reader.Problem() + "; the entries after it were not extracted");
-            break;
-        }
-        if (runFlag && !runFlag->load()) {
-            stopped = true;
-            break;
-        }
+        Extraction extraction(reader, plan, fs, failures, runFlag, doneOut);
+        RunThreads(extraction, transfer.get(), ThreadCount(plan.jobs.size()));
+        stopped = extraction.stopped();
+        reached = extraction.started();
     }
-    const uint32_t reached = reader.EntryIndex() + 1;
     const uint32_t total = reader.EntryCount();
     reader.CloseArchive();
 

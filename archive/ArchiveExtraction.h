@@ -4,6 +4,7 @@
 #include <atomic>
 #include <string>
 
+#include "archive/KnownDirectories.h"
 #include "platform/FileSystem.h"
 
 namespace qr {
@@ -15,16 +16,22 @@ struct ExtractOutcome {
     std::string reason;  // names the entry and what was expected and found
 };
 
-// Extracts every entry in central directory order, each through a temporary file that replaces its
-// target only once the entry was read whole and its CRC matched. `doneOut` (1-based entry number)
-// and `totalOut` are written before each entry's data; `runFlag` is tested between entries.
+// Extracts every entry, on as many threads as the machine has cores (at least two), each through a
+// temporary file that replaces its target only once the entry was read whole and its CRC matched.
+// Entries of one name are extracted in central directory order, so the later one wins. `totalOut`
+// receives the entry count and `doneOut` the number of entries started so far (it only grows and
+// reaches the total); `runFlag` is tested before each entry is started: the entries in flight are
+// finished and no new one starts. Files are written for the next durable barrier
+// (FileSystem::MakeDurable), not flushed one by one.
 ExtractOutcome ExtractArchive(const std::string& archivePath, const std::atomic<bool>* runFlag,
                               std::atomic<int>* doneOut, std::atomic<int>* totalOut,
                               FileSystem& fs = SystemFileSystem());
 
 // Creates every directory prefix of `name` ("/" or "\" ends one; the last component is not a
 // directory unless the name ends in a separator). 1 when all exist or were made, 0 at the first
-// that could not be made, and 0 for names of 512 bytes or more.
-int MakeParentDirectories(const std::string& name, FileSystem& fs = SystemFileSystem());
+// that could not be made, and 0 for names of 512 bytes or more. Prefixes in `known` are not made
+// again; those made or found are added to it.
+int MakeParentDirectories(const std::string& name, FileSystem& fs = SystemFileSystem(),
+                          KnownDirectories* known = nullptr);
 
 }  // namespace qr

@@ -119,15 +119,9 @@ bool ZipReader::OpenEntry() {
     problem_.clear();
     if (!entryValid_) return Fail("no entry is current");
     const std::string label = EntryLabel(entryIndex_, entryCount_);
-    unsigned char h[zip::kLocalHeaderSize];
-    if (file_->ReadAt(zip::FilePosition(localHeaderOffset_, baseShift_), h, sizeof h) != sizeof h)
-        return Fail("the local header of " + label + " lies outside the archive (offset " +
-                    std::to_string(localHeaderOffset_) + ")");
-    if (zip::Le32(h) != zip::kLocalHeaderSignature)
-        return Fail("the local header of " + label + " is missing at offset " + std::to_string(localHeaderOffset_));
-    // Only the local lengths are taken from here; the central header's method and sizes govern.
-    const uint32_t localNameAndExtra = zip::Le16(h + 26) + zip::Le16(h + 28);
-    const uint32_t dataPos = localHeaderOffset_ + zip::kLocalHeaderSize + localNameAndExtra;
+    uint32_t dataPos = 0;
+    std::string problem;
+    if (!FindEntryData(localHeaderOffset_, entryIndex_, &dataPos, &problem)) return Fail(problem);
 
     std::unique_ptr<ZipEntryStream> stream(new (std::nothrow) ZipEntryStream(*file_, entry_, dataPos, baseShift_));
     if (!stream) return Fail("not enough memory to open " + label);
@@ -137,6 +131,25 @@ bool ZipReader::OpenEntry() {
         return Fail(label + ": " + why);
     }
     openEntry_ = std::move(stream);
+    return true;
+}
+
+bool ZipReader::FindEntryData(uint32_t localHeaderOffset, uint32_t index, uint32_t* dataPos,
+                              std::string* problem) const {
+    const std::string label = EntryLabel(index, entryCount_);
+    unsigned char h[zip::kLocalHeaderSize];
+    if (!file_ || file_->ReadAt(zip::FilePosition(localHeaderOffset, baseShift_), h, sizeof h) != sizeof h) {
+        *problem = "the local header of " + label + " lies outside the archive (offset " +
+                   std::to_string(localHeaderOffset) + ")";
+        return false;
+    }
+    if (zip::Le32(h) != zip::kLocalHeaderSignature) {
+        *problem = "the local header of " + label + " is missing at offset " + std::to_string(localHeaderOffset);
+        return false;
+    }
+    // Only the local lengths are taken from here; the central header's method and sizes govern.
+    const uint32_t localNameAndExtra = zip::Le16(h + 26) + zip::Le16(h + 28);
+    *dataPos = localHeaderOffset + zip::kLocalHeaderSize + localNameAndExtra;
     return true;
 }
 

@@ -41,6 +41,14 @@ public:
     uint32_t EntryIndex() const { return entryIndex_; }
     uint32_t EntryCount() const { return entryCount_; }
 
+    // For reading entries on other threads while this reader walks on (the file only takes
+    // positioned reads): where the current entry's local header lies, and where the data of the
+    // entry `index` whose local header lies at `localHeaderOffset` starts.
+    uint32_t LocalHeaderOffset() const { return localHeaderOffset_; }
+    bool FindEntryData(uint32_t localHeaderOffset, uint32_t index, uint32_t* dataPos, std::string* problem) const;
+    ReadableFile& File() const { return *file_; }
+    uint32_t BaseShift() const { return baseShift_; }
+
 private:
     bool ReadCentralHeader(uint32_t pos, uint32_t index, ZipEntryInfo& info, uint32_t& localHeaderOffset);
     bool Fail(std::string problem);

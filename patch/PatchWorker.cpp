@@ -11,6 +11,7 @@
 #include "patch/InstallState.h"
 #include "patch/PatchList.h"
 #include "patch/SettingsStore.h"
+#include "platform/FlushingFileSystem.h"
 
 namespace qr {
 namespace {
@@ -101,8 +102,9 @@ private:
         if (!response || !running()) return false;
         if (!IsSuccessStatus(response->StatusCode())) return false;
         const std::string target = PatchInfoPath();
+        FlushingFileSystem flushed(fs_);  // on the disk before it replaces the previous copy
         DownloadResult result =
-            DownloadToFile(*response, fs_, target, AnnouncedLength(*response), &state_.workerRunning, nullptr);
+            DownloadToFile(*response, flushed, target, AnnouncedLength(*response), &state_.workerRunning, nullptr);
         if (result.status == DownloadStatus::WriteFailed || result.status == DownloadStatus::ReplaceFailed)
             throw PatchAbort("cannot write " + target);
         return result.status == DownloadStatus::Complete;
@@ -155,6 +157,9 @@ private:
             if (!FetchOne(i, count, name, patchBaseUrl)) anyFileFailed = true;
         }
         cursor.End();
+        // The one durable barrier: every file the new version promises is on the disk before the
+        // version says so. A power cut earlier leaves the old version, and the next run fetches again.
+        if (running() && !anyFileFailed && !fs_.MakeDurable(state_.installDir.Get())) anyFileFailed = true;
         if (running() && !anyFileFailed) {
             SettingsStore versionStore(settings_);
             versionStore.SetFile(kVersionFileName);

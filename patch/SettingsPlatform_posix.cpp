@@ -1,7 +1,9 @@
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "patch/IniText.h"
@@ -24,23 +26,43 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
     return text.str();
 }
 
-// The INI file is replaced in one step, so a crash or a full disk never leaves it half written.
+bool WriteAll(int fd, const std::string& text) {
+    const char* in = text.data();
+    size_t left = text.size();
+    while (left > 0) {
+        const ssize_t put = ::write(fd, in, left);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) return false;
+        in += put;
+        left -= static_cast<size_t>(put);
+    }
+    return true;
+}
+
+std::string DirectoryOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The INI file is replaced in one step, so a crash or a full disk never leaves it half written;
+// the new text and the move are on the disk before this returns, because the installed version
+// recorded here promises that the files before it are whole.
 bool ReplaceWholeFile(const std::string& path, const std::string& text) {
     const std::string temp = path + ".qrtmp";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        if (!out) return false;
-        out.write(text.data(), static_cast<std::streamsize>(text.size()));
-        out.flush();
-        if (!out) {
-            out.close();
-            std::remove(temp.c_str());
-            return false;
-        }
-    }
-    if (std::rename(temp.c_str(), path.c_str()) != 0) {
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    bool ok = WriteAll(fd, text);
+    ok = ::fsync(fd) == 0 && ok;
+    ok = ::close(fd) == 0 && ok;
+    if (!ok || std::rename(temp.c_str(), path.c_str()) != 0) {
         std::remove(temp.c_str());
         return false;
+    }
+    const int dir = ::open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
     }
     return true;
 }

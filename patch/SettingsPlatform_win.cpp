@@ -58,9 +58,30 @@ std::string ReadSystemProfileString(const std::string& section, const std::strin
     return std::string(buffer.data());
 }
 
+// The profile call rewrites the file in place, so it works on a copy: the copy is flushed and then
+// moved over the file in one written-through step. A power cut leaves the old file or the new one,
+// never a torn one, and the installed version recorded here is on the disk when this returns.
+// A name without a directory means the Windows directory to the profile calls; it is left to them.
 bool WriteSystemProfileString(const std::string& section, const std::string& key, const std::string& value,
                               const std::string& file) {
-    return WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), file.c_str()) != 0;
+    if (file.find_first_of("\\/") == std::string::npos)
+        return WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), file.c_str()) != 0;
+    const std::string temp = file + ".qrtmp";
+    DeleteFileA(temp.c_str());
+    if (GetFileAttributesA(file.c_str()) != INVALID_FILE_ATTRIBUTES && !CopyFileA(file.c_str(), temp.c_str(), FALSE))
+        return false;
+    // The copy keeps a read-only attribute of the original; the copy itself must be writable.
+    SetFileAttributesA(temp.c_str(), FILE_ATTRIBUTE_NORMAL);
+    bool ok = WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), temp.c_str()) != 0;
+    if (ok) {
+        HANDLE h = CreateFileA(temp.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        ok = h != INVALID_HANDLE_VALUE && FlushFileBuffers(h) != 0;
+        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    }
+    ok = ok && MoveFileExA(temp.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    if (!ok) DeleteFileA(temp.c_str());
+    return ok;
 }
 
 std::unique_ptr<SettingsPlatform> MakeRegistrySettings() { return std::make_unique<RegistrySettings>(); }

@@ -25,8 +25,13 @@ public:
     virtual ~WritableFile() = default;
     // False when not every byte was written (disk full, I/O error).
     virtual bool Write(const void* data, size_t length) = 0;
-    // Flushes and closes; false when anything written could not be kept.
+    // Hands the last bytes to the system and closes; false when anything written could not be kept.
+    // The bytes are on the disk once the file system's MakeDurable has returned true, not before:
+    // a power cut earlier may lose them or leave the file torn.
     virtual bool Close() = 0;
+    // Like Close, but on the disk when it returns true: for the few files that must survive on
+    // their own, without waiting for the barrier.
+    virtual bool CloseDurably() { return Close(); }
 };
 
 enum class MakeDirResult { Created, AlreadyExists, Failed };
@@ -44,6 +49,13 @@ public:
     virtual MakeDirResult MakeDirectory(const std::string& path) = 0;
     virtual bool IsDirectory(const std::string& path) = 0;
     virtual bool ChangeDirectory(const std::string& path) = 0;
+    // The durable barrier: when it returns true, every file written and every move made through this
+    // file system so far, under `dir` (the install directory), survives a power cut. False when the
+    // system reported that something could not be written; nothing may then rely on those files.
+    virtual bool MakeDurable(const std::string& dir) {
+        (void)dir;
+        return true;
+    }
 };
 
 // The real file system of the running platform.

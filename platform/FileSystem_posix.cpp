@@ -59,17 +59,19 @@ public:
     explicit PosixWritableFile(int fd)
         : fd_(fd), gather_([this](const char* data, size_t length) { return WriteAll(data, length); }) {}
     bool Write(const void* data, size_t length) override { return gather_.Write(data, length); }
-    bool Close() override {
+    // No flush here: the worker's one barrier (MakeDurable) makes every file durable before the
+    // version that promises them is recorded, which is all a power cut needs.
+    bool Close() override { return Finish(false); }
+    bool CloseDurably() override { return Finish(true); }
+
+private:
+    bool Finish(bool durably) {
         if (fd_.get() < 0) return false;
         bool ok = gather_.Flush();
-        // Flushed to the disk before the file is moved over a game file, so a crash cannot leave
-        // the new name on data that never arrived.
-        ok = (::fsync(fd_.get()) == 0 || errno == EINVAL) && ok;
+        if (durably) ok = (::fsync(fd_.get()) == 0 || errno == EINVAL) && ok;
         ok = (::close(fd_.release()) == 0) && ok;
         return ok;
     }
-
-private:
     bool WriteAll(const char* in, size_t length) {
         while (length > 0) {
             ssize_t put = ::write(fd_.get(), in, length);
@@ -113,6 +115,17 @@ public:
     }
     bool ChangeDirectory(const std::string& path) override {
         return ::chdir(NativePath(path).c_str()) == 0;
+    }
+    // One syncfs of the install directory's file system: its data, inodes and the directory entries
+    // of every rename, in one journal commit. Measured faster than an fsync of each written file
+    // and of each directory at the end, which costs one commit per file.
+    bool MakeDurable(const std::string& dir) override {
+        UniqueFd fd(::open(NativePath(dir.empty() ? "." : dir).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (fd.get() < 0) return false;
+        if (::syncfs(fd.get()) == 0) return true;
+        if (errno != ENOSYS) return false;
+        ::sync();
+        return true;
     }
 };
 

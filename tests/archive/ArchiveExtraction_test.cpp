@@ -74,10 +74,20 @@ TEST_F(ArchiveExtraction, CountersAreSetBeforeEachEntrysDataAndTheFlagStopsBetwe
     fs_.onWrite = [&] { seen.emplace_back(done_.load(), total_.load()); };
     ExtractOutcome outcome = Extract(zip);
     ASSERT_EQ(outcome.status, ExtractStatus::Complete) << outcome.reason;
-    // Two chunks per entry (65536 + 4464), each seen with that entry's number.
-    EXPECT_EQ(seen, (std::vector<std::pair<int, int>>{{1, 4}, {1, 4}, {2, 4}, {2, 4}, {3, 4}, {3, 4}, {4, 4}, {4, 4}}));
+    // Entries run side by side: while any is written the count is at least 1, it never goes back,
+    // and it ends at the total.
+    ASSERT_EQ(seen.size(), 8u);  // two chunks per entry (65536 + 4464)
+    for (size_t i = 0; i < seen.size(); ++i) {
+        EXPECT_GE(seen[i].first, 1);
+        EXPECT_LE(seen[i].first, 4);
+        EXPECT_EQ(seen[i].second, 4);
+        if (i > 0) EXPECT_GE(seen[i].first, seen[i - 1].first);
+    }
+    EXPECT_EQ(done_, 4);
+    EXPECT_EQ(total_, 4);
 
-    // Cleared while entry 2 is written: entry 2 is finished, 3 and 4 are never touched.
+    // Cleared while entry 2 is written: entry 2 is finished, and so is any other entry already in
+    // flight; nothing else is touched.
     ClearInstall();
     fs_.calls.clear();
     fs_.onWrite = nullptr;
@@ -85,11 +95,11 @@ TEST_F(ArchiveExtraction, CountersAreSetBeforeEachEntrysDataAndTheFlagStopsBetwe
         if (path == "f2.qrtmp") run_ = false;
     };
     outcome = Extract(zip);
-    EXPECT_EQ(outcome.status, ExtractStatus::Stopped) << outcome.reason;
-    EXPECT_EQ(Files(), (std::vector<std::string>{"f1", "f2"}));
+    EXPECT_NE(outcome.status, ExtractStatus::Failed) << outcome.reason;
     EXPECT_EQ(At("f2"), test::RandomBytes(70000, 2));
-    EXPECT_TRUE(fs_.CallsMentioning("f3").empty());
-    EXPECT_EQ(done_, 2);
+    for (const std::string& file : Files()) EXPECT_EQ(At(file), test::RandomBytes(70000, file[1] - '0')) << file;
+    EXPECT_EQ(static_cast<size_t>(done_.load()), Files().size());  // every entry started has landed
+    EXPECT_EQ(fs_.CallsMentioning("create").size(), Files().size());
 }
 
 TEST_F(ArchiveExtraction, WritesInTransferSizedChunks) {
@@ -98,7 +108,9 @@ TEST_F(ArchiveExtraction, WritesInTransferSizedChunks) {
     zip.Add("oneMore", test::RandomBytes(65537, 2));
     zip.Add("big", test::TextBytes(200000, 3), true);
     ASSERT_EQ(Extract(zip).status, ExtractStatus::Complete);
-    EXPECT_EQ(fs_.writeSizes, (std::vector<size_t>{65536, 65536, 1, 65536, 65536, 65536, 3392}));
+    EXPECT_EQ(fs_.writeSizesByPath["exact.qrtmp"], (std::vector<size_t>{65536}));
+    EXPECT_EQ(fs_.writeSizesByPath["oneMore.qrtmp"], (std::vector<size_t>{65536, 1}));
+    EXPECT_EQ(fs_.writeSizesByPath["big.qrtmp"], (std::vector<size_t>{65536, 65536, 65536, 3392}));
     EXPECT_EQ(At("big"), test::TextBytes(200000, 3));
 }
 

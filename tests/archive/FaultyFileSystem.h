@@ -2,11 +2,13 @@
 // replacement or writing (a full disk) of chosen paths, and calls back when files are created.
 // Changes to paths that could leave the current directory are logged but never carried out, so a
 // broken name check fails its test instead of writing outside the scratch directory.
+// Extraction calls it from several threads: every record is taken under one lock.
 #pragma once
 
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -21,6 +23,8 @@ public:
 
     std::vector<std::string> calls;       // "open x", "create x", "replace x > y", "remove x", "mkdir x"
     std::vector<size_t> writeSizes;       // every Write, in order
+    std::map<std::string, std::vector<size_t>> writeSizesByPath;  // every Write of each created path
+    int durableBarriers = 0;              // MakeDurable calls
     std::set<std::string> failCreate;     // paths whose Create fails
     std::set<std::string> failReplace;    // targets whose Replace fails
     std::set<std::string> failMkdir;      // directories that cannot be made
@@ -29,36 +33,52 @@ public:
     std::function<void()> onWrite;
 
     std::unique_ptr<ReadableFile> OpenRead(const std::string& path) override {
-        calls.push_back("open " + path);
+        Record("open " + path);
         return real_.OpenRead(path);
     }
     std::unique_ptr<WritableFile> Create(const std::string& path) override {
+        std::unique_lock<std::recursive_mutex> lock(mutex_);
         calls.push_back("create " + path);
         if (onCreate) onCreate(path);
         if (failCreate.count(path) || MayEscape(path)) return nullptr;
+        const size_t room = diskRoom.count(path) ? diskRoom[path] : SIZE_MAX;
+        lock.unlock();
         std::unique_ptr<WritableFile> file = real_.Create(path);
         if (!file) return nullptr;
-        auto room = diskRoom.find(path);
-        return std::make_unique<File>(*this, std::move(file), room == diskRoom.end() ? SIZE_MAX : room->second);
+        return std::make_unique<File>(*this, std::move(file), room, path);
     }
     bool Replace(const std::string& from, const std::string& to) override {
+        std::unique_lock<std::recursive_mutex> lock(mutex_);
         calls.push_back("replace " + from + " > " + to);
-        return !failReplace.count(to) && !MayEscape(from) && !MayEscape(to) && real_.Replace(from, to);
+        if (failReplace.count(to) || MayEscape(from) || MayEscape(to)) return false;
+        lock.unlock();
+        return real_.Replace(from, to);
     }
     bool Remove(const std::string& path) override {
-        calls.push_back("remove " + path);
+        Record("remove " + path);
         return !MayEscape(path) && real_.Remove(path);
     }
     MakeDirResult MakeDirectory(const std::string& path) override {
+        std::unique_lock<std::recursive_mutex> lock(mutex_);
         calls.push_back("mkdir " + path);
         if (failMkdir.count(path) || MayEscape(path)) return MakeDirResult::Failed;
+        lock.unlock();
         return real_.MakeDirectory(path);
+    }
+    bool MakeDurable(const std::string& dir) override {
+        Record("durable " + dir);
+        {
+            std::lock_guard<std::recursive_mutex> lock(mutex_);
+            durableBarriers += 1;
+        }
+        return real_.MakeDurable(dir);
     }
     bool IsDirectory(const std::string& path) override { return real_.IsDirectory(path); }
     bool ChangeDirectory(const std::string& path) override { return real_.ChangeDirectory(path); }
 
     // Calls whose text mentions `fragment`.
     std::vector<std::string> CallsMentioning(const std::string& fragment) const {
+        std::lock_guard<std::recursive_mutex> lock(mutex_);
         std::vector<std::string> hits;
         for (const auto& c : calls)
             if (c.find(fragment) != std::string::npos) hits.push_back(c);
@@ -66,6 +86,10 @@ public:
     }
 
 private:
+    void Record(std::string call) {
+        std::lock_guard<std::recursive_mutex> lock(mutex_);
+        calls.push_back(std::move(call));
+    }
     static bool MayEscape(const std::string& path) {
         if (path.empty() || path[0] == '/' || path[0] == '\\' || path.find(':') != std::string::npos) return true;
         std::string component;
@@ -82,11 +106,15 @@ private:
 
     class File : public WritableFile {
     public:
-        File(FaultyFileSystem& owner, std::unique_ptr<WritableFile> real, size_t room)
-            : owner_(owner), real_(std::move(real)), room_(room) {}
+        File(FaultyFileSystem& owner, std::unique_ptr<WritableFile> real, size_t room, std::string path)
+            : owner_(owner), real_(std::move(real)), room_(room), path_(std::move(path)) {}
         bool Write(const void* data, size_t length) override {
-            owner_.writeSizes.push_back(length);
-            if (owner_.onWrite) owner_.onWrite();
+            {
+                std::lock_guard<std::recursive_mutex> lock(owner_.mutex_);
+                owner_.writeSizes.push_back(length);
+                owner_.writeSizesByPath[path_].push_back(length);
+                if (owner_.onWrite) owner_.onWrite();
+            }
             if (length > room_) {
                 real_->Write(data, room_);  // a full disk takes what fits, then refuses
                 room_ = 0;
@@ -96,14 +124,17 @@ private:
             return real_->Write(data, length);
         }
         bool Close() override { return real_->Close(); }
+        bool CloseDurably() override { return real_->CloseDurably(); }
 
     private:
         FaultyFileSystem& owner_;
         std::unique_ptr<WritableFile> real_;
         size_t room_;
+        std::string path_;
     };
 
     FileSystem& real_;
+    mutable std::recursive_mutex mutex_;
 };
 
 }  // namespace qr::test

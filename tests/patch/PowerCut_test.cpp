@@ -1,0 +1,103 @@
+// A power cut at every step of a patch run: the file layer forgets whatever was not made durable,
+// and after each step either the new version is not recorded or every file it promises is whole.
+#include <gtest/gtest.h>
+
+#include "patch/InstallState.h"
+#include "patch/PatchWorker.h"
+#include "tests/archive/ZipBuilder.h"
+#include "tests/patch/PowerCutDisk.h"
+#include "tests/support/FakeHttp.h"
+#include "tests/support/RecordingUi.h"
+#include "tests/support/TempDir.h"
+
+namespace qr {
+namespace {
+
+constexpr char kInfoUrl[] = "http://srv/tzan/PatchInfo.ini";
+constexpr char kBase[] = "http://srv/files";
+
+class PatchPowerCut : public ::testing::Test {
+protected:
+    void SetUp() override {
+        cwd_ = std::make_unique<test::CurrentDirGuard>(dir.path());
+        test::WriteFileBytes(dir.Join("patch.txt"), std::string("[PATCH]\r\ninfo=") + kInfoUrl +
+                                                        "\r\nnews=http://srv/news.html\r\nbase=" + kBase + "\r\n");
+        test::WriteFileBytes(dir.Join("VersionInfo.ini"), "[VERSION]\r\nversion=100\r\n");
+        test::WriteFileBytes(dir.Join("data/maps/a.map"), "old map");
+        test::WriteFileBytes(dir.Join("data/after.txt"), "old after");
+        settings = std::make_shared<test::PowerCutSettings>(MakeFixedDirSettings(dir.path()), disk);
+        state->patchListPath = ReadInstallDir(*state, *settings) + state->patchListName;
+        LoadInstalledVersion(*state, *settings);
+        ASSERT_TRUE(state->versionOk);
+
+        http.resources[kInfoUrl] = {200, "[VERSION]\r\nversion=102\r\n[101]\r\n0=patch101.zip\r\n[102]\r\n"
+                                         "0=patch102.zip\r\n1=data/after.txt\r\n"};
+        test::ZipBuilder first;
+        first.Add("data/maps/", "");
+        Release(first, "data/maps/a.map", test::TextBytes(150000, 1), true);
+        for (int i = 0; i < 40; ++i) Release(first, "data/small/s" + std::to_string(i), test::TextBytes(300 + i * 97, i), i % 2);
+        first.Add("twice.dat", "the earlier copy");
+        Release(first, "twice.dat", test::RandomBytes(70000, 7));
+        Serve("patch101.zip", first.Build());
+        test::ZipBuilder second;
+        Release(second, "readme.txt", "hello");
+        Release(second, "data/big.bin", test::RandomBytes(300000, 9), true);
+        Serve("patch102.zip", second.Build());
+        Serve("data/after.txt", "after");
+        disk.Promise(dir.Join("data/after.txt"), "after");
+        disk.ExpectVersion(dir.Join("VersionInfo.ini"), "version=102");
+    }
+    void Release(test::ZipBuilder& zip, const std::string& name, const std::string& data, bool deflate = false) {
+        zip.Add(name, data, deflate);
+        disk.Promise(dir.Join(name), data);
+    }
+    void Serve(const std::string& name, const std::string& body) { http.resources[std::string(kBase) + "/" + name] = {200, body}; }
+    void Run() {
+        state->workerRunning = true;
+        PatchWorkerContext context;
+        context.state = state;
+        context.ui = ui;
+        context.settings = settings;
+        context.fileSystem = &disk;
+        context.openSession = http.Factory();
+        EXPECT_EQ(PatchWorker(context), 1);
+    }
+    std::string Recorded() { return test::ReadFileBytes(dir.Join("VersionInfo.ini")); }
+
+    test::TempDir dir;
+    std::unique_ptr<test::CurrentDirGuard> cwd_;
+    test::PowerCutDisk disk;
+    test::FakeHttp http;
+    std::shared_ptr<test::EventLog> log = std::make_shared<test::EventLog>();
+    std::shared_ptr<LauncherState> state = test::MakeLoggedState(log);
+    std::shared_ptr<test::RecordingUi> ui = std::make_shared<test::RecordingUi>(state, log);
+    std::shared_ptr<SettingsPlatform> settings;
+};
+
+TEST_F(PatchPowerCut, AtEveryStepTheVersionIsNotRecordedOrEveryFileItPromisesIsWhole) {
+    Run();
+    EXPECT_TRUE(log->Has("finished ok"));
+    EXPECT_NE(Recorded().find("version=102"), std::string::npos);
+    EXPECT_GT(disk.steps(), 100);
+    EXPECT_GT(disk.stepsWithVersionRecorded(), 0);  // the cuts after the record were checked too
+    const std::vector<std::string> violations = disk.Violations();
+    EXPECT_TRUE(violations.empty()) << violations.size() << " violations, first: " << violations.front();
+}
+
+TEST_F(PatchPowerCut, WithoutTheBarrierACutAfterTheRecordWouldPromiseLostFiles) {
+    // The model catches what the barrier prevents: the version on the disk, the files not.
+    disk.forgetBarrier = true;
+    Run();
+    EXPECT_FALSE(disk.Violations().empty());
+}
+
+TEST_F(PatchPowerCut, ABarrierTheSystemCannotKeepLeavesTheOldVersion) {
+    disk.failBarrier = true;
+    Run();
+    EXPECT_TRUE(log->Has("finished failed"));
+    EXPECT_NE(Recorded().find("version=100"), std::string::npos);
+    EXPECT_EQ(test::ReadFileBytes(dir.Join("readme.txt")), "hello");  // what landed stays for the next run
+}
+
+}  // namespace
+}  // namespace qr
