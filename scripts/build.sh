@@ -25,3 +25,11 @@ configure native -DQUORVEL_WIN64_BUILD_DIR="$root/build/win64" -DQUORVEL_WIN32_B
 cmake --build "$root/build/win32" -j "$jobs"
 cmake --build "$root/build/win64" -j "$jobs"
 cmake --build "$root/build/native" -j "$jobs"
+
+# The shipping launcher is stripped at link time (symbols in QuorvelLauncher.exe.debug) and must
+# stay under 1.5 MB.
+shipped="$root/build/win32/app/QuorvelLauncher.exe"
+if [ -f "$shipped" ] && [ "$(stat -c %s "$shipped")" -ge 1572864 ]; then
+  echo "build.sh: $shipped is $(stat -c %s "$shipped") bytes, over the 1.5 MB the launcher may ship at" >&2
+  exit 1
+fi

@@ -1,5 +1,8 @@
 // Benchmark driver for archive extraction. Each mode prints its own wall time in seconds:
-//   extract <archive> <dir>  our ExtractArchive into <dir>
+//   extract <archive> <dir>  our ExtractArchive into <dir>, then the durable barrier (syncfs)
+//   extract-unsynced <archive> <dir>    the same without the barrier
+//   extract-fsync-each <archive> <dir>  the barrier's alternative: fsync of every file and
+//                            directory written, one by one, after the extraction
 //   inflate <archive>        the ceiling: zlib raw inflate of every entry, archive already in memory
 //   write <archive> <dir>    the cost of writing the files: every entry, inflated beforehand, written
 //                            through the same file layer the extraction uses
@@ -12,6 +15,9 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
+#include <ftw.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include "archive/ArchiveExtraction.h"
@@ -120,14 +126,29 @@ int Write(const std::string& archive, const std::string& dir) {
     return 0;
 }
 
-int Extract(const std::string& archive, const std::string& dir) {
-    if (!qr::SystemFileSystem().ChangeDirectory(dir)) return 1;
+enum class Barrier { Syncfs, None, FsyncEach };
+
+int FsyncOne(const char* path, const struct stat*, int type, struct FTW*) {
+    const int fd = ::open(path, (type == FTW_D ? O_RDONLY | O_DIRECTORY : O_RDONLY) | O_CLOEXEC);
+    if (fd < 0) return 1;
+    const int rc = ::fsync(fd);
+    ::close(fd);
+    return rc == 0 ? 0 : 1;
+}
+
+int Extract(const std::string& archive, const std::string& dir, Barrier barrier) {
+    qr::FileSystem& fs = qr::SystemFileSystem();
+    if (!fs.ChangeDirectory(dir)) return 1;
     std::atomic<bool> run{true};
     std::atomic<int> done{0}, total{0};
     const auto start = Clock::now();
     const qr::ExtractOutcome outcome = qr::ExtractArchive(archive, &run, &done, &total);
+    bool durable = true;
+    if (barrier == Barrier::Syncfs) durable = fs.MakeDurable(".");
+    if (barrier == Barrier::FsyncEach) durable = ::nftw(".", FsyncOne, 64, FTW_PHYS) == 0;
     const double elapsed = Seconds(start);
     if (outcome.status != qr::ExtractStatus::Complete) return std::fprintf(stderr, "%s\n", outcome.reason.c_str()), 1;
+    if (!durable) return std::fprintf(stderr, "the barrier failed\n"), 1;
     std::printf("%.4f\n", elapsed);
     return 0;
 }
@@ -138,7 +159,9 @@ int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "inflate" && argc == 3) return Inflate(argv[2]);
     if (mode == "write" && argc == 4) return Write(argv[2], argv[3]);
-    if (mode == "extract" && argc == 4) return Extract(argv[2], argv[3]);
-    std::fprintf(stderr, "usage: qr_zip_bench extract|write <archive> <dir> | inflate <archive>\n");
+    if (mode == "extract" && argc == 4) return Extract(argv[2], argv[3], Barrier::Syncfs);
+    if (mode == "extract-unsynced" && argc == 4) return Extract(argv[2], argv[3], Barrier::None);
+    if (mode == "extract-fsync-each" && argc == 4) return Extract(argv[2], argv[3], Barrier::FsyncEach);
+    std::fprintf(stderr, "usage: qr_zip_bench extract|extract-unsynced|extract-fsync-each|write <archive> <dir> | inflate <archive>\n");
     return 2;
 }

@@ -2,7 +2,9 @@
 """Writes a realistic patch archive for the extraction benchmark: about 200 MB uncompressed in a
 few thousand files over a game's directory tree, text and tables (compressible), textures and
 models (partly compressible), sounds and random data (incompressible, some stored), one large file.
-Deterministic for a given seed."""
+Deterministic for a given seed. Optional arguments set the file count and the uncompressed total
+and large-file sizes in MB (defaults 2800, 200, 48).
+  make_patch_archive.py OUT.zip [FILES TOTAL_MB LARGE_MB]"""
 import math
 import random
 import sys
@@ -29,7 +31,7 @@ def piece(rng, pool, size):
     return pool[start:start + size]
 
 
-def main(path, seed=7):
+def main(path, files=FILES, total=TOTAL, large=LARGE, seed=7):
     rng = random.Random(seed)
     p = pools(rng)
     kinds = [  # extension, pool, compression, weight
@@ -37,8 +39,8 @@ def main(path, seed=7):
         ("dds", "texture", zipfile.ZIP_DEFLATED, 4), ("map", "texture", zipfile.ZIP_DEFLATED, 2),
         ("ogg", "noise", zipfile.ZIP_STORED, 2), ("bin", "noise", zipfile.ZIP_DEFLATED, 1),
     ]
-    sizes = [math.exp(rng.uniform(math.log(256), math.log(400000))) for _ in range(FILES)]
-    scale = (TOTAL - LARGE) / sum(sizes)
+    sizes = [math.exp(rng.uniform(math.log(256), math.log(400000))) for _ in range(files)]
+    scale = (total - large) / sum(sizes)
     with zipfile.ZipFile(path, "w", compresslevel=6) as z:
         for d in ("data/", "data/maps/", "sound/", "script/"):
             z.writestr(zipfile.ZipInfo(d), b"")
@@ -49,11 +51,14 @@ def main(path, seed=7):
             name = "%s/%02d/f%04d.%s" % (folder, i % 40, i, ext)
             z.writestr(zipfile.ZipInfo(name, (2024, 5, 1, 12, 0, 0)), piece(rng, p[pool], size), method)
         chunks = []
-        while sum(map(len, chunks)) < LARGE:
+        while sum(map(len, chunks)) < large:
             chunks.append(piece(rng, p[rng.choice(["text", "texture", "noise"])], 1000 * 1000))
-        z.writestr(zipfile.ZipInfo("data/world.pak", (2024, 5, 1, 12, 0, 0)), b"".join(chunks)[:LARGE],
+        z.writestr(zipfile.ZipInfo("data/world.pak", (2024, 5, 1, 12, 0, 0)), b"".join(chunks)[:large],
                    zipfile.ZIP_DEFLATED)
 
 
 if __name__ == "__main__":
-    main(sys.argv[1])
+    if len(sys.argv) == 5:
+        main(sys.argv[1], int(sys.argv[2]), int(sys.argv[3]) * 1000 * 1000, int(sys.argv[4]) * 1000 * 1000)
+    else:
+        main(sys.argv[1])
