@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -40,19 +41,24 @@ bool MayEscape(const std::string& path) {
     return false;
 }
 
-// The real file system with a small disk, which also drives the disk-full paths.
+// The real file system with a small disk, which also drives the disk-full paths. Extraction calls
+// it from several threads, so the disk's counters are taken under a lock.
 class GuardedFileSystem : public qr::FileSystem {
 public:
     void Reset() {
+        std::lock_guard<std::mutex> lock(mutex_);
         room_ = kDiskRoom;
         files_ = 0;
     }
     std::unique_ptr<qr::ReadableFile> OpenRead(const std::string& path) override { return real_.OpenRead(path); }
     std::unique_ptr<qr::WritableFile> Create(const std::string& path) override {
         Guard("create", path);
-        if (++files_ > kMaxFiles) return nullptr;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (++files_ > kMaxFiles) return nullptr;
+        }
         auto file = real_.Create(path);
-        return file ? std::make_unique<File>(std::move(file), room_) : nullptr;
+        return file ? std::make_unique<File>(std::move(file), *this) : nullptr;
     }
     bool Replace(const std::string& from, const std::string& to) override {
         Guard("replace from", from);
@@ -76,20 +82,24 @@ private:
     }
     class File : public qr::WritableFile {
     public:
-        File(std::unique_ptr<qr::WritableFile> real, size_t& room) : real_(std::move(real)), room_(room) {}
+        File(std::unique_ptr<qr::WritableFile> real, GuardedFileSystem& disk) : real_(std::move(real)), disk_(disk) {}
         bool Write(const void* data, size_t length) override {
-            if (length > room_) return false;
-            room_ -= length;
+            {
+                std::lock_guard<std::mutex> lock(disk_.mutex_);
+                if (length > disk_.room_) return false;
+                disk_.room_ -= length;
+            }
             return real_->Write(data, length);
         }
         bool Close() override { return real_->Close(); }
 
     private:
         std::unique_ptr<qr::WritableFile> real_;
-        size_t& room_;
+        GuardedFileSystem& disk_;
     };
 
     qr::FileSystem& real_ = qr::SystemFileSystem();
+    std::mutex mutex_;
     size_t room_ = kDiskRoom;
     int files_ = 0;
 };
