@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "common/DoubleMath.h"
+
 namespace qr {
 namespace {
 
@@ -21,7 +23,7 @@ std::string FormatByteCounter(int bytes) {
     return text;
 }
 
-int UnpackPercent(int done, int total) {
+QR_DOUBLE_MATH int UnpackPercent(int done, int total) {
     if (total == 0) return 0;
     const double percent = static_cast<double>(done) / static_cast<double>(total) * 100.0;
     // The counters come from an archive's header: keep a hostile ratio inside int.
