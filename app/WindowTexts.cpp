@@ -17,10 +17,9 @@ std::string FormatDownloadCounter(int index, int count) {
     return text;
 }
 
-std::string FormatByteCounter(int bytes) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%d Byte", bytes);
-    return text;
+std::string FormatByteCounter(long long bytes) {
+    // The same text as "%d Byte" wherever an int holds the count, and the whole count past it.
+    return std::to_string(bytes) + " Byte";
 }
 
 QR_DOUBLE_MATH int UnpackPercent(int done, int total) {
