@@ -95,19 +95,18 @@ void EntryExtractor::ExtractCurrent() {
     reader_.GetEntryInfo(&info, nullptr, 0);
     if (info.nameLength >= kNameBufferSize)
         return Fail("its name of " + std::to_string(info.nameLength) + " bytes is longer than the 511 allowed");
-    char nameBuffer[kNameBufferSize];
-    if (!reader_.GetEntryInfo(nullptr, nameBuffer, info.nameLength + 1))
-        return Fail("its name lies outside the archive");
-    const std::string name(nameBuffer, info.nameLength);
-    label_ += " \"" + Printable(name) + "\"";
+    ZipEntryName entryName;
+    if (!reader_.GetEntryName(entryName)) return Fail("its name lies outside the archive");
+    const std::string& name = entryName.path;
+    label_ += " \"" + Printable(entryName.shown) + "\"";
 
     // The launcher runs elevated: a name that could reach outside the install directory never
-    // reaches the file system.
-    if (!IsSafeRelativeName(name)) return Fail("refused: the name is absolute or leaves the install directory");
+    // reaches the file system. The reader has decoded and normalised it ("./a" is "a").
+    if (!entryName.refusal.empty()) return Fail("refused: " + entryName.refusal);
     if (HasReservedComponent(name))
         return Fail("refused: names ending in \"" + std::string(kTempSuffix) + "\" are reserved for temporary files");
 
-    if (IsSeparator(name.back())) {
+    if (entryName.isDirectory) {
         if (!MakeParentDirectories(name, fs_)) Fail("the directory could not be created");
         return;
     }

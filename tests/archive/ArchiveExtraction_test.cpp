@@ -155,7 +155,7 @@ TEST_F(ArchiveExtraction, WriteCreateAndReplaceFailuresKeepTheOldFileAndGoOn) {
 TEST_F(ArchiveExtraction, HostileNamesNeverReachTheFileSystem) {
     const std::vector<std::string> names = {
         "../escape", "a/../../escape", "..\\escape", "a\\..\\..\\escape", "/etc/escape", "\\escape",
-        "C:escape", "C:\\escape", "file.txt:stream", "a/./b", "", "bad\x01name", "x.qrtmp", "dir.QRTMP. /x",
+        "C:escape", "C:\\escape", "file.txt:stream", "./a/./../../b", "./../escape", "", "bad\x01name", "x.qrtmp", ".//x.qrtmp", "dir.QRTMP. /x",
         std::string(512, 'n'), std::string(700, 'n'),
     };
     for (const std::string& hostile : names) {
@@ -173,6 +173,27 @@ TEST_F(ArchiveExtraction, HostileNamesNeverReachTheFileSystem) {
     }
     EXPECT_EQ(Files(), std::vector<std::string>{"ok.txt"});
     EXPECT_EQ(test::ListFiles(dir_.path()), (std::vector<std::string>{"install/ok.txt", "patch.zip"}));
+}
+
+// What reaches the file system is the name without its "." and empty components.
+TEST_F(ArchiveExtraction, DotAndEmptyComponentsAreDroppedBeforeANameIsUsed) {
+    ZipBuilder zip;
+    zip.Add("./", "");
+    zip.Add("./data/", "");
+    zip.Add("a/./b", "b");
+    zip.Add("data//c.dat", "c", true);
+    zip.Add(".\\win\\.\\d.dat", "d");
+    ExtractOutcome outcome = Extract(zip);
+    ASSERT_EQ(outcome.status, ExtractStatus::Complete) << outcome.reason;
+    EXPECT_EQ(Files(), (std::vector<std::string>{"a/b", "data/c.dat", "win/d.dat"}));
+    EXPECT_EQ(At("data/c.dat"), "c");
+    for (const std::string& call : fs_.calls) {
+        if (call.rfind("open ", 0) == 0) continue;
+        EXPECT_EQ(call.find("./"), std::string::npos) << call;
+        EXPECT_EQ(call.find(".\\"), std::string::npos) << call;
+        EXPECT_EQ(call.find("//"), std::string::npos) << call;
+    }
+    EXPECT_EQ(fs_.CallsMentioning("mkdir data/").size(), 2u);  // the directory entry and c.dat's parent
 }
 
 TEST_F(ArchiveExtraction, ArchivesThatCannotBeReadTouchNothing) {

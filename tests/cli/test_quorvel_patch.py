@@ -299,6 +299,36 @@ class PatchRun(unittest.TestCase):
         self.assertEqual(self.recorded_version(), "100")
         self.assert_clean_install()
 
+    def test_names_as_tools_write_them_reach_the_version(self):
+        # Items typed as "./x" or "a//b" and a bsdtar archive of "." (every name "./...", a UTF-8
+        # Korean name flagged as such): asked for and stored under the names they mean.
+        self.installed("100")
+        self.description("[VERSION]\r\nversion=101\r\n[101]\r\n0=./data/a.dat\r\n1=data//b.map\r\n"
+                         "2=./\r\n3=./tree.zip\r\n4=data/a.dat\r\n")
+        self.serve("data/a.dat", b"A" * 5000)
+        self.serve("data/b.bap", b"B" * 7000)
+        tree = os.path.join(self.scratch, "tree")
+        write(os.path.join(tree, "data", "c.dat"), b"C" * 9000)
+        write(os.path.join(tree, "한글.dat"), "한국어".encode("cp949"))
+        os.makedirs(os.path.join(self.served, "files"), exist_ok=True)
+        subprocess.run(["bsdtar", "--format", "zip", "-cf", os.path.join(self.served, "files", "tree.zip"), "."],
+                       cwd=tree, check=True, env=dict(os.environ, LC_ALL="C.UTF-8"))
+        code, out = self.run_patcher()
+        self.assertEqual(code, 0, out)
+        self.assertIn(SUCCESS, out)
+        self.assertEqual(read(os.path.join(self.install, "data", "a.dat")), b"A" * 5000)
+        self.assertEqual(read(os.path.join(self.install, "data", "b.map")), b"B" * 7000)
+        self.assertEqual(read(os.path.join(self.install, "data", "c.dat")), b"C" * 9000)
+        # The launcher's name is code page 949; Wine keeps a Windows name in UTF-8 on this disk.
+        korean = "한글.dat".encode("utf-8" if OPTIONS.wine else "cp949")
+        self.assertIn(korean, os.listdir(os.fsencode(self.install)))
+        self.assertEqual(read(os.path.join(os.fsencode(self.install), korean)), "한국어".encode("cp949"))
+        self.assertEqual(self.recorded_version(), "101")
+        self.assert_clean_install()
+        paths = [r["path"] for r in self.server.seen()]
+        self.assertEqual(paths, ["/tzan/patch.txt", "/tzan/PatchInfo.ini", "/files/data/a.dat",
+                                 "/files/data/b.bap", "/files/tree.zip"])
+
     def test_output_off_a_terminal_is_plain_lines(self):
         self.installed("100")
         self.description("[VERSION]\r\nversion=101\r\n[101]\r\n0=a.bin\r\n")
