@@ -100,6 +100,13 @@ public:
         return std::make_unique<PosixWritableFile>(fd);
     }
     bool Replace(const std::string& from, const std::string& to) override {
+        // A read-only game file is refused as Windows refuses it, by its mode bits (access() would
+        // let root through).
+        struct stat target {};
+        if (::stat(NativePath(to).c_str(), &target) == 0 && (target.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+            errno = EACCES;
+            return false;
+        }
         return ::rename(NativePath(from).c_str(), NativePath(to).c_str()) == 0;
     }
     bool Remove(const std::string& path) override { return ::unlink(NativePath(path).c_str()) == 0; }
