@@ -103,9 +103,13 @@ public:
         // A read-only game file is refused as Windows refuses it, by its mode bits (access() would
         // let root through).
         struct stat target {};
-        if (::stat(NativePath(to).c_str(), &target) == 0 && (target.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
-            errno = EACCES;
-            return false;
+        if (::stat(NativePath(to).c_str(), &target) == 0) {
+            if ((target.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+                errno = EACCES;
+                return false;
+            }
+            // The new file keeps the permissions of the one it replaces (a program stays executable).
+            if (S_ISREG(target.st_mode)) ::chmod(NativePath(from).c_str(), target.st_mode & 07777);
         }
         return ::rename(NativePath(from).c_str(), NativePath(to).c_str()) == 0;
     }

@@ -281,6 +281,32 @@ class PatchRun(unittest.TestCase):
         code, out = self.run_patcher()
         self.assertEqual(code, 0, out)
 
+    def test_patcher_in_the_install_directory_patches_itself(self):
+        name = os.path.basename(OPTIONS.binary)
+        program = os.path.join(self.install, name)
+        shutil.copy(OPTIONS.binary, program)
+        new_program = read(OPTIONS.binary) + b"QUORVEL-NEW-PATCHER"  # bytes after the image: still runs
+        self.installed("100")
+        self.description("[VERSION]\r\nversion=101\r\n[101]\r\n0=%s\r\n1=after.txt\r\n" % name)
+        self.serve(name, new_program)
+        self.serve("after.txt", "after")
+        cmd = self.command()
+        cmd[cmd.index(OPTIONS.binary)] = program
+        p = subprocess.run(cmd, capture_output=True, timeout=120)
+        self.assertEqual(p.returncode, 0, p.stdout.decode("utf-8", "replace"))
+        self.assertEqual(read(program), new_program)
+        self.assertEqual(read(program + ".old"), read(OPTIONS.binary))  # the running file, moved aside
+        self.assertEqual(read(os.path.join(self.install, "after.txt")), b"after")
+        self.assertEqual(self.recorded_version(), "101")
+        # The next start is the new program's; it removes what was moved aside. (Natively the new file
+        # took the name of one moved aside, so it had no permissions to inherit.)
+        if not OPTIONS.wine:
+            os.chmod(program, 0o755)
+        p = subprocess.run(cmd, capture_output=True, timeout=120)
+        self.assertEqual(p.returncode, 0, p.stdout.decode("utf-8", "replace"))
+        self.assertFalse(os.path.exists(program + ".old"))
+        self.assert_clean_install()
+
     def test_unreachable_description_and_server_down(self):
         self.installed("100")
         self.server.set_faults({"/tzan/PatchInfo.ini": {"mode": "status", "status": 404}})

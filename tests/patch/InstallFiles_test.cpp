@@ -62,6 +62,19 @@ TEST(ReadOnlyGameFile, IsNeverReplacedByTheFileLayerOrAnArchive) {
     EXPECT_EQ(ReadFileBytes(game), "new game");
 }
 
+#ifndef _WIN32
+TEST(ReplacedFile, KeepsThePermissionsOfTheFileItReplaces) {
+    test::TempDir dir;
+    const std::string tool = dir.Join("server-tool.sh");
+    WriteFileBytes(tool, "old");
+    fs::permissions(tool, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
+    WriteFileBytes(tool + ".qrtmp", "new");
+    ASSERT_TRUE(SystemFileSystem().Replace(tool + ".qrtmp", tool));
+    EXPECT_EQ(ReadFileBytes(tool), "new");
+    EXPECT_EQ(fs::status(tool).permissions(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
+}
+#endif
+
 // From another thread: a mutex is re-entrant for the thread that holds it, another run never is.
 InstallLockStatus TryFromAnotherThread(const std::string& dir) {
     InstallLockStatus status = InstallLockStatus::Unavailable;
