@@ -38,7 +38,7 @@ public:
     virtual std::unique_ptr<ReadableFile> OpenRead(const std::string& path) = 0;
     // Creates the file, or truncates an existing one; null when it cannot be created.
     virtual std::unique_ptr<WritableFile> Create(const std::string& path) = 0;
-    // Moves `from` over `to` in one step, replacing `to` if it exists.
+    // Moves `from` over `to` in one step, replacing `to` if it exists; false when `to` is read-only.
     virtual bool Replace(const std::string& from, const std::string& to) = 0;
     virtual bool Remove(const std::string& path) = 0;
     virtual MakeDirResult MakeDirectory(const std::string& path) = 0;

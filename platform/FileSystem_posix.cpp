@@ -104,6 +104,17 @@ public:
         return std::make_unique<PosixWritableFile>(fd);
     }
     bool Replace(const std::string& from, const std::string& to) override {
+        // A read-only game file is refused as Windows refuses it, by its mode bits (access() would
+        // let root through).
+        struct stat target {};
+        if (::stat(NativePath(to).c_str(), &target) == 0) {
+            if ((target.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+                errno = EACCES;
+                return false;
+            }
+            // The new file keeps the permissions of the one it replaces (a program stays executable).
+            if (S_ISREG(target.st_mode)) ::chmod(NativePath(from).c_str(), target.st_mode & 07777);
+        }
         return ::rename(NativePath(from).c_str(), NativePath(to).c_str()) == 0;
     }
     bool Remove(const std::string& path) override { return ::unlink(NativePath(path).c_str()) == 0; }
