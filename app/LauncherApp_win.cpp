@@ -14,9 +14,12 @@
 #include "app/LauncherDialog_win.h"
 #include "app/LauncherIds_win.h"
 #include "app/NewsView_win.h"
+#include "app/SingleRun_win.h"
 #include "app/WebPages_win.h"
+#include "patch/SelfReplacingFileSystem.h"
 #include "patch/SettingsPlatform.h"
 #include "platform/Cp949_win.h"
+#include "platform/InstallLock.h"
 #include "ui/AppInfo.h"
 
 namespace qr {
@@ -24,6 +27,10 @@ namespace {
 
 // How long the process lets a stopping worker clean up (its temporary file) before it ends.
 constexpr DWORD kWorkerGraceMs = 3000;
+// How long a second launcher looks for the first one's window, which opens only once that one has
+// fetched its patch list.
+constexpr DWORD kFindRunWindowMs = 5000;
+constexpr char kAnotherRunText[] = "이미 패치가 진행 중입니다. 패치가 끝난 후에 다시 실행하여 주시기 바랍니다.";
 
 class SocketLayer {
 public:
@@ -98,11 +105,27 @@ bool LauncherApp::InitInstance() {
     EnableControlHosting();
     EnableControlLook();
 
+    std::shared_ptr<SettingsPlatform> settings = MakeRegistrySettings();
+    const std::string installPath = settings->ReadInstallPath().value_or(std::string());
+    const LaunchDecision launch = DecideLaunch(CommandLineArguments());
+    // Held until start-up returns and the process ends: another launcher or quorvel-patch on this install directory
+    // would write the same files and delete this run's patch list.
+    const InstallLockResult run = TryLockInstall(installPath);
+    if (run.status == InstallLockStatus::HeldElsewhere) {
+        if (!launch.showWindow) {
+            OpenPlainStartPage();  // without fetching a patch list over the running one's
+        } else if (!BringMarkedWindowToFront(RunWindowMark(InstallLockName(installPath)), kFindRunWindowMs)) {
+            ui::ShowAppMessage(nullptr, WidenCp949(kAnotherRunText));  // quorvel-patch has no window
+        }
+        return false;
+    }
+    RemoveMovedAsideProgram();
+
     std::shared_ptr<WorkerCompletion> worker;
     {
-        LauncherDialog dialog(nullptr, MakeRegistrySettings());
-        const LaunchDecision launch = DecideLaunch(CommandLineArguments());
+        LauncherDialog dialog(nullptr, settings);
         if (launch.showWindow) {
+            dialog.markWindow(RunWindowMark(InstallLockName(installPath)));
             dialog.state().gameArgs = launch.gameArgs;
             dialog.state().siteCode = launch.siteCode;
             dialog.DoModal();

@@ -10,6 +10,7 @@
 #include "patch/InstallState.h"
 #include "patch/PatchList.h"
 #include "patch/PatchWorker.h"
+#include "patch/SelfReplacingFileSystem.h"
 #include "platform/Cp949_win.h"
 #include "platform/FileSystem.h"
 #include "ui/AppInfo.h"
@@ -66,6 +67,7 @@ bool LauncherDialog::OnInitDialog() {
     SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
     SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
     SetWindowTextW(hwnd(), WidenCp949(kWindowTitle).c_str());
+    if (!windowMark_.empty()) SetPropW(hwnd(), windowMark_.c_str(), reinterpret_cast<HANDLE>(1));
     EnableWindow(Item(ids::kStartButton), FALSE);
     fileProgress_.LoadFillBitmap(ids::kFileFillBitmap, true);
     fileProgress_.SetRange(0, 1);
@@ -115,13 +117,16 @@ void LauncherDialog::PlaceControls() {
 }
 
 void LauncherDialog::CreateNewsView() {
+    // The template's placeholder holds the view's place until the view exists; left visible, its
+    // frame would paint over the view whenever the window is repainted.
+    HWND placeholder = Item(ids::kNewsPlaceholder);
     newsView_ = std::make_unique<CMyHtmlView>();
     NewsViewOptions options;
     options.parent = hwnd();
     options.rect = kNewsViewArea;
     options.childId = ids::kNewsPlaceholder;
     options.fallbackBitmapId = ids::kBackgroundBitmap;
-    newsView_->Create(options);
+    if (newsView_->Create(options) && placeholder) ShowWindow(placeholder, SW_HIDE);
     std::string newsUrl;
     ReadPatchListValue(state_->patchListPath, kNewsUrlLine, newsUrl);
     newsView_->Navigate2(newsUrl);
@@ -138,11 +143,15 @@ void LauncherDialog::StartWorkerOrComplain() {
     context.state = state_;
     context.ui = patchUi_;
     context.settings = settings_;
+    context.fileSystem = &SelfReplacingSystemFileSystem();  // a patch may bring the launcher itself
     workerThread_ = StartDetachedWorker([context]() mutable { PatchWorker(std::move(context)); });
     if (!workerThread_) state_->workerRunning = false;
 }
 
 bool LauncherDialog::PreTranslateMessage(MSG& msg) {
+    // Keys inside the news page go to the browser control first, as the dialog's own keys would
+    // otherwise take Tab and the page's shortcuts away from it.
+    if (newsView_ && newsView_->TranslateAccelerator(msg)) return true;
     if (msg.message != WM_KEYDOWN) return false;
     if (msg.wParam == VK_ESCAPE) return true;  // Escape never closes the launcher
     if (msg.wParam == VK_RETURN) {
@@ -277,6 +286,7 @@ void LauncherDialog::OnDestroy() {
     StopWorker();
     // From now on the worker's calls on the window do nothing.
     if (patchUi_) patchUi_->Detach();
+    if (!windowMark_.empty()) RemovePropW(hwnd(), windowMark_.c_str());
     KillTimer(hwnd(), kExtractTimer);
     DeletePatchInfo();
 }

@@ -32,6 +32,8 @@ public:
     std::shared_ptr<WorkerCompletion> worker() const { return workerThread_; }
 
     void launchGame();
+    // A window property set on the window while it exists, by which another launcher finds it.
+    void markWindow(std::wstring mark) { windowMark_ = std::move(mark); }
 
 protected:
     bool OnInitDialog() override;
@@ -76,6 +78,7 @@ private:
     std::shared_ptr<WindowPatchUi> patchUi_;
     int waitCursorDepth_ = 0;
     bool gameStarted_ = false;
+    std::wstring windowMark_;
 };
 
 }  // namespace qr

@@ -78,8 +78,9 @@ struct LauncherState {
     std::atomic<int> extractTotal{0};
     std::atomic<int> archiveIndex{0};
     std::atomic<int> archiveCount{0};
-    std::atomic<int> bytesReceived{0};
-    std::atomic<int> bytesTotal{0};
+    // 64-bit: a download past 2 GiB is counted, and shown, in whole bytes.
+    std::atomic<long long> bytesReceived{0};
+    std::atomic<long long> bytesTotal{0};
     GuardedString statusText{kInitialStatusText};
     std::atomic<bool> readyToStart{false};
     // Written on the UI thread before the worker starts, read only by the worker afterwards.

@@ -3,6 +3,7 @@
 #include <oleauto.h>
 
 #include "platform/Cp949_win.h"
+#include "ui/ControlKeys.h"
 #include "ui/Gdi.h"
 
 namespace qr {
@@ -79,7 +80,7 @@ bool CMyHtmlView::Create(const NewsViewOptions& options) {
     if (!RegisterViewClass(&CMyHtmlView::Procedure)) return false;
     fallbackBitmapId_ = options.fallbackBitmapId;
     const RECT& r = options.rect;
-    window_ = CreateWindowExW(0, kViewClass, L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, r.left, r.top,
+    window_ = CreateWindowExW(0, kViewClass, L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_CLIPSIBLINGS, r.left, r.top,
                               r.right - r.left, r.bottom - r.top, options.parent,
                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(options.childId)), GetModuleHandleW(nullptr),
                               nullptr);
@@ -119,6 +120,10 @@ void CMyHtmlView::Navigate2(const std::string& url) {
 
 void CMyHtmlView::OnInitialUpdate() {
     if (window_) UpdateWindow(window_);
+}
+
+bool CMyHtmlView::TranslateAccelerator(MSG& msg) {
+    return browser_ && ui::ForwardKeyToControl(window_, browser_.get(), msg);
 }
 
 // Without a browser the panel shows what the parent's background has at this place, so the view

@@ -36,6 +36,8 @@ public:
     // Navigates to `url` (code page 949); nothing without a browser control.
     void Navigate2(const std::string& url);
     void OnInitialUpdate();
+    // Offers a key message meant for the page to the browser control first; true when it took it.
+    bool TranslateAccelerator(MSG& msg);
 
     HWND hwnd() const { return window_; }
     bool hasBrowser() const { return static_cast<bool>(browser_); }

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "common/DoubleMath.h"
+
 namespace qr {
 namespace {
 
@@ -15,13 +17,12 @@ std::string FormatDownloadCounter(int index, int count) {
     return text;
 }
 
-std::string FormatByteCounter(int bytes) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%d Byte", bytes);
-    return text;
+std::string FormatByteCounter(long long bytes) {
+    // The same text as "%d Byte" wherever an int holds the count, and the whole count past it.
+    return std::to_string(bytes) + " Byte";
 }
 
-int UnpackPercent(int done, int total) {
+QR_DOUBLE_MATH int UnpackPercent(int done, int total) {
     if (total == 0) return 0;
     const double percent = static_cast<double>(done) / static_cast<double>(total) * 100.0;
     // The counters come from an archive's header: keep a hostile ratio inside int.

@@ -14,7 +14,7 @@ inline constexpr const char kCopyrightLine1[] = "Copyright (C) 2012 VORANTHEX. A
 inline constexpr const char kCopyrightLine2[] = "본 게임의 모든 권리는 VORANTHEX에 있습니다.";
 
 std::string FormatDownloadCounter(int index, int count);  // "%d / %d"
-std::string FormatByteCounter(int bytes);                 // "%d Byte"
+std::string FormatByteCounter(long long bytes);           // "%d Byte", for any 64-bit count
 
 // Whole percent of done over total, computed in double precision and cut toward zero; total must
 // not be 0.

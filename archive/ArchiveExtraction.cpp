@@ -114,6 +114,8 @@ struct PlannedEntry {
     ZipEntryInfo info;
     uint32_t localHeaderOffset = 0;
     size_t nameStart = 0;  // in the plan's name store
+    size_t nameLength = 0;
+    bool isDirectory = false;
     uint32_t next = kNoEntry;  // the next entry of the same target, extracted after this one
 };
 
@@ -125,7 +127,7 @@ struct Plan {
     std::string names;
     uint32_t refused = 0;
 
-    std::string_view Name(const PlannedEntry& e) const { return std::string_view(names).substr(e.nameStart, e.info.nameLength); }
+    std::string_view Name(const PlannedEntry& e) const { return std::string_view(names).substr(e.nameStart, e.nameLength); }
 };
 
 class Planner {
@@ -164,29 +166,30 @@ private:
             plan.refused += 1;
             return;
         }
-        char nameBuffer[kNameBufferSize];
-        if (!reader_.GetEntryInfo(nullptr, nameBuffer, info.nameLength + 1)) {
+        ZipEntryName entryName;
+        if (!reader_.GetEntryName(entryName)) {
             failures_.Add(index, EntryLabel(index, reader_.EntryCount()) + ": its name lies outside the archive");
             plan.refused += 1;
             return;
         }
-        const std::string_view name(nameBuffer, info.nameLength);
+        const std::string& name = entryName.path;
 
         // The launcher runs elevated: a name that could reach outside the install directory never
-        // reaches the file system.
-        if (!IsSafeRelativeName(name))
-            return Refuse(plan, index, name, "refused: the name is absolute or leaves the install directory");
+        // reaches the file system. The reader has decoded and normalised it ("./a" is "a").
+        if (!entryName.refusal.empty()) return Refuse(plan, index, entryName.shown, "refused: " + entryName.refusal);
         if (HasReservedComponent(name))
-            return Refuse(plan, index, name,
+            return Refuse(plan, index, entryName.shown,
                           "refused: names ending in \"" + std::string(kTempSuffix) + "\" are reserved for temporary files");
-        if (!IsSeparator(name.back()) && (info.flags & kEncryptedFlag))
-            return Refuse(plan, index, name, "the entry is encrypted, which is not supported; existing file kept");
+        if (!entryName.isDirectory && (info.flags & kEncryptedFlag))
+            return Refuse(plan, index, entryName.shown, "the entry is encrypted, which is not supported; existing file kept");
 
         PlannedEntry entry;
         entry.index = index;
         entry.info = info;
         entry.localHeaderOffset = reader_.LocalHeaderOffset();
         entry.nameStart = plan.names.size();
+        entry.nameLength = name.size();
+        entry.isDirectory = entryName.isDirectory;
         plan.names.append(name);
         const uint32_t position = static_cast<uint32_t>(plan.entries.size());
         plan.entries.push_back(entry);
@@ -264,7 +267,7 @@ private:
 
     void ExtractOne(const PlannedEntry& e, unsigned char* transfer) {
         const std::string name(plan_.Name(e));
-        if (IsSeparator(name.back())) {
+        if (e.isDirectory) {
             if (!MakeParentDirectories(name, fs_, &directories_)) Fail(e, "the directory could not be created");
             return;
         }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace qr {
 
@@ -20,6 +21,17 @@ struct ZipEntryInfo {
     uint32_t diskNumberStart = 0;
     uint32_t internalAttributes = 0;
     uint32_t externalAttributes = 0;
+};
+
+// General purpose flag bit 11: the entry's name is UTF-8; without it the name is code page 949.
+inline constexpr uint32_t kZipUtf8NameFlag = 0x0800;
+
+// The current entry's name as extraction uses it (ZipReader::GetEntryName).
+struct ZipEntryName {
+    std::string path;          // code page 949, "." and empty components dropped; "" is the base directory
+    bool isDirectory = false;  // ended in a separator, or nothing was left of it
+    std::string refusal;       // non-empty: the entry must not be written, and why
+    std::string shown;         // for messages: the path when there is one, else the stored bytes
 };
 
 }  // namespace qr

@@ -4,6 +4,8 @@
 
 #include "archive/ZipDirectoryEnd.h"
 #include "archive/ZipFormat.h"
+#include "common/SafeName.h"
+#include "platform/TextEncoding.h"
 
 namespace qr {
 namespace {
@@ -111,6 +113,40 @@ bool ZipReader::GetEntryInfo(ZipEntryInfo* info, char* nameBuffer, uint32_t name
         file_->ReadAt(zip::FilePosition(entryPos_ + zip::kCentralHeaderSize, baseShift_), nameBuffer, copy) != copy)
         return false;
     if (entry_.nameLength < nameBufferSize) nameBuffer[entry_.nameLength] = '\0';
+    return true;
+}
+
+bool ZipReader::GetEntryName(ZipEntryName& name) const {
+    name = ZipEntryName{};
+    if (!entryValid_) return false;
+    std::string stored(entry_.nameLength, '\0');
+    if (!stored.empty() &&
+        file_->ReadAt(zip::FilePosition(entryPos_ + zip::kCentralHeaderSize, baseShift_), stored.data(),
+                      stored.size()) != stored.size())
+        return false;
+    name.shown = stored;
+
+    // Paths are code page 949 throughout; a flagged name is converted first, so the safety rules
+    // below judge the name exactly as it will reach the file system.
+    std::string cp949 = stored;
+    if (entry_.flags & kZipUtf8NameFlag) {
+        switch (Utf8ToCp949(stored, cp949)) {
+            case Cp949Conversion::Converted:
+                break;
+            case Cp949Conversion::NotUtf8:
+                name.refusal = "the name is marked as UTF-8 but is not valid UTF-8";
+                return true;
+            case Cp949Conversion::NoCp949Form:
+                name.refusal = "the name holds a character that has no code page 949 form";
+                return true;
+        }
+        name.shown = cp949;
+    }
+    NormalName normal = NormaliseRelativeName(cp949);
+    name.refusal = std::move(normal.refusal);
+    name.isDirectory = normal.isDirectory;
+    name.path = std::move(normal.path);
+    if (name.refusal.empty() && !name.path.empty()) name.shown = name.path;
     return true;
 }
 

@@ -26,6 +26,9 @@ public:
     bool GoToFirstEntry();
     // Copies the current entry's header and/or name (a terminator follows only when it fits).
     bool GetEntryInfo(ZipEntryInfo* info, char* nameBuffer, uint32_t nameBufferSize) const;
+    // The current entry's name decoded (UTF-8 when flag bit 11 is set, else code page 949 bytes),
+    // normalised and checked; false only when the name cannot be read from the archive.
+    bool GetEntryName(ZipEntryName& name) const;
     // Prepares the current entry's data; false when its local header or buffers are unavailable.
     bool OpenEntry();
     uint32_t ReadEntry(void* buffer, uint32_t length);

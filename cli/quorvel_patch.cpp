@@ -17,7 +17,9 @@
 #include "patch/InstallState.h"
 #include "patch/PatchList.h"
 #include "patch/PatchWorker.h"
+#include "patch/SelfReplacingFileSystem.h"
 #include "patch/SettingsStore.h"
+#include "platform/InstallLock.h"
 
 namespace {
 
@@ -79,6 +81,14 @@ int main(int argc, char** argv) {
     if (!ParseOptions(argc, argv, options, error)) return Usage(error);
     qr::FileSystem& fs = qr::SystemFileSystem();
     if (!fs.IsDirectory(options.installDir)) return Usage("the install directory does not exist");
+    // One run per install directory, held until the process ends.
+    const qr::InstallLockResult run = qr::TryLockInstall(options.installDir);
+    if (run.status == qr::InstallLockStatus::HeldElsewhere) {
+        std::fprintf(stderr, "quorvel-patch: another patch run (a launcher or quorvel-patch) is working on %s; "
+                             "nothing was changed, run again when it has finished\n", options.installDir.c_str());
+        return 1;
+    }
+    qr::RemoveMovedAsideProgram();
 
     qr::ConsoleOutput out;
     auto state = std::make_shared<qr::LauncherState>();
@@ -107,6 +117,7 @@ int main(int argc, char** argv) {
     context.state = state;
     context.ui = ui;
     context.settings = settings;
+    context.fileSystem = &qr::SelfReplacingSystemFileSystem();
     std::signal(SIGINT, OnInterrupt);
     std::signal(SIGTERM, OnInterrupt);
 

@@ -1,11 +1,10 @@
 #include "common/SafeName.h"
 
-#include <string>
-
 namespace qr {
 namespace {
 
 char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 
 // Windows opens a device, not a file, for these names whatever extension follows ("nul.txt").
 bool IsDeviceName(std::string_view component) {
@@ -20,33 +19,63 @@ bool IsDeviceName(std::string_view component) {
            upper[3] >= '0' && upper[3] <= '9';
 }
 
+// Why one non-empty component, other than ".", may not be part of a path; empty when it may.
+std::string ComponentRefusal(std::string_view component) {
+    if (component == "..") return "it climbs out of the install directory through \"..\"";
+    for (char c : component) {
+        // ':' carries drive letters and alternate data streams; control bytes are never file names.
+        if (c == ':') return "it names a drive or a stream (\":\")";
+        if (static_cast<unsigned char>(c) < 0x20) return "it holds a control character";
+    }
+    // Windows drops trailing dots and blanks, so "a." would alias "a"; devices are no files.
+    if (component.back() == '.' || component.back() == ' ')
+        return "Windows would drop the trailing dot or blank of \"" + std::string(component) + "\"";
+    if (IsDeviceName(component)) return "\"" + std::string(component) + "\" is a Windows device name";
+    return {};
+}
+
 }  // namespace
 
-bool IsSafeRelativeName(std::string_view name) {
-    if (name.empty()) return false;
-    if (name.front() == '/' || name.front() == '\\') return false;
-    size_t componentStart = 0;
-    for (size_t i = 0; i <= name.size(); ++i) {
-        const bool atEnd = i == name.size();
-        const char c = atEnd ? '/' : name[i];
-        if (!atEnd) {
-            const auto byte = static_cast<unsigned char>(c);
-            // ':' carries drive letters and alternate data streams; control bytes are never file names.
-            if (c == ':' || byte < 0x20) return false;
-        }
-        if (c == '/' || c == '\\') {
-            std::string_view component = name.substr(componentStart, i - componentStart);
-            // A trailing separator (directory entry) leaves an empty last component, which is fine;
-            // "a//b" is not.
-            if (component.empty() && !atEnd && i + 1 != name.size()) return false;
-            if (component == "." || component == "..") return false;
-            // Windows drops trailing dots and blanks, so "a." would alias "a"; devices are no files.
-            if (!component.empty() && (component.back() == '.' || component.back() == ' ')) return false;
-            if (!component.empty() && IsDeviceName(component)) return false;
-            componentStart = i + 1;
-        }
+NormalName NormaliseRelativeName(std::string_view name) {
+    NormalName out;
+    if (name.empty()) {
+        out.refusal = "the name is empty";
+        return out;
     }
-    return true;
+    if (IsSeparator(name.front())) {
+        out.refusal = "the name is absolute";
+        return out;
+    }
+    size_t start = 0;
+    while (start <= name.size()) {
+        size_t end = start;
+        while (end < name.size() && !IsSeparator(name[end])) ++end;
+        const std::string_view component = name.substr(start, end - start);
+        const bool last = end == name.size();
+        if (component.empty() || component == ".") {
+            // Nothing to keep; a name that ends here ends in a directory.
+            if (last) out.isDirectory = true;
+        } else {
+            out.refusal = ComponentRefusal(component);
+            if (!out.refusal.empty()) {
+                out.path.clear();
+                out.isDirectory = false;
+                return out;
+            }
+            out.path.append(component);
+            if (!last) out.path += name[end];
+        }
+        start = end + 1;
+    }
+    // What is left of "./" or "." is the base directory itself.
+    if (out.path.empty()) out.isDirectory = true;
+    return out;
+}
+
+bool IsSafeRelativeName(std::string_view name) {
+    const NormalName normal = NormaliseRelativeName(name);
+    // Accepted only when normalising changed nothing: no "." or empty component was dropped.
+    return normal.refusal.empty() && normal.path == name;
 }
 
 }  // namespace qr

@@ -54,14 +54,16 @@ std::optional<std::string_view> SectionHeader(std::string_view line) {
 
 struct KeyLine {
     std::string_view key;
-    std::string_view value;
+    std::optional<std::string_view> value;  // nothing for a line without "="
 };
 
+// A line without "=" is a key that has no value, as the Windows profile functions read it: a
+// lookup that finds it first yields the default, and a write gives it its value.
 std::optional<KeyLine> ParseKeyLine(std::string_view line) {
     std::string_view t = Trim(line);
     if (t.empty() || t.front() == ';') return std::nullopt;  // blank line or comment
     size_t eq = t.find('=');
-    if (eq == std::string_view::npos) return KeyLine{t, {}};
+    if (eq == std::string_view::npos) return KeyLine{t, std::nullopt};
     return KeyLine{Trim(t.substr(0, eq)), Trim(t.substr(eq + 1))};
 }
 
@@ -104,7 +106,10 @@ std::optional<std::string> IniLookup(std::string_view text, std::string_view sec
     const std::string_view wanted = Trim(key);
     for (size_t i = span.header + 1; i < span.endLine; ++i) {
         auto entry = ParseKeyLine(lines[i].content);
-        if (entry && SameName(entry->key, wanted)) return std::string(StripQuotes(entry->value));
+        if (entry && SameName(entry->key, wanted)) {
+            if (!entry->value) return std::nullopt;
+            return std::string(StripQuotes(*entry->value));
+        }
     }
     return std::nullopt;
 }

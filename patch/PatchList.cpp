@@ -45,6 +45,19 @@ private:
     std::FILE* file_;
 };
 
+// A description item as tools write it ("./data/a.dat", "data//a.dat") becomes the name it means,
+// which is then fetched, stored and counted once. That name is also the one asked of the server:
+// a static server keeps the file at data/a.dat, and "//" is not merged by every server or CDN.
+// False for an item that names a directory, which is no file to fetch. A refused item is kept as
+// written, for the check that refuses it and for the report.
+bool TakeNormalForm(std::string& name) {
+    NormalName normal = NormaliseRelativeName(name);
+    if (!normal.refusal.empty()) return true;
+    if (normal.isDirectory) return false;
+    name = std::move(normal.path);
+    return true;
+}
+
 }  // namespace
 
 void ReadPatchListValue(const std::string& patchListPath, int line, std::string& dest) {
@@ -102,6 +115,7 @@ DownloadListResult BuildDownloadList(const std::string& installedVersion, const 
         for (int k = 0; k <= kLastKeyIndex; ++k) {
             std::string name = lookup(section, std::to_string(k));
             if (name == kAbsent) break;
+            if (!TakeNormalForm(name)) continue;
             if (!seen.insert(name).second) continue;
             if (!IsSafeRelativeName(name) && result.refusedName.empty()) result.refusedName = name;
             result.names.push_back(std::move(name));

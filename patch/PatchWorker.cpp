@@ -1,5 +1,6 @@
 #include "patch/PatchWorker.h"
 
+#include <climits>
 #include <cstdio>
 #include <stdexcept>
 #include <vector>
@@ -7,11 +8,13 @@
 #include "archive/ArchiveExtraction.h"
 #include "common/Atoi.h"
 #include "common/SafeName.h"
+#include "patch/ByteProgress.h"
 #include "patch/Download.h"
 #include "patch/InstallState.h"
 #include "patch/PatchList.h"
 #include "patch/SettingsStore.h"
 #include "platform/FlushingFileSystem.h"
+#include "platform/HttpText.h"
 
 namespace qr {
 namespace {
@@ -30,6 +33,9 @@ bool IsSuccessStatus(int status) { return status >= 200 && status <= 299; }
 long long AnnouncedLength(const HttpResponse& response) {
     auto text = response.ContentLengthText();
     if (!text || text->empty()) return -1;
+    // A plain length is read whole: through the 32-bit atoi one past 2 GiB would wrap.
+    if (const std::optional<uint64_t> length = ParseContentLength(*text))
+        return *length > static_cast<uint64_t>(LLONG_MAX) ? LLONG_MAX : static_cast<long long>(*length);
     return AtoiValue(*text);
 }
 
@@ -184,8 +190,8 @@ private:
         }
         for (const std::string& dir : DirectoriesToCreate(name)) fs_.MakeDirectory(dir);
         const long long announced = AnnouncedLength(*response);
-        const int expected = announced < 0 ? 0 : static_cast<int>(announced);
-        if (running()) state_.fileProgress->SetRange32(0, expected);
+        const ByteProgress bar(announced);
+        if (running()) state_.fileProgress->SetRange32(0, bar.Upper());
         char status[1200];
         std::snprintf(status, sizeof status, kTextReceivingFormat, name.c_str());
         state_.statusText.Set(status);
@@ -197,10 +203,10 @@ private:
         const std::string installDir = state_.installDir.Get();
         const std::string target = LocalTargetPath(installDir, name);
         DownloadResult result = DownloadToFile(*response, fs_, target, announced, &state_.workerRunning,
-                                               [this, expected](long long received) {
-                                                   if (running()) state_.fileProgress->SetPos(static_cast<int>(received));
-                                                   state_.bytesReceived = static_cast<int>(received);
-                                                   state_.bytesTotal = expected;
+                                               [this, bar](long long received) {
+                                                   if (running()) state_.fileProgress->SetPos(bar.Position(received));
+                                                   state_.bytesReceived = received;
+                                                   state_.bytesTotal = bar.Length();
                                                    ui_.Invalidate(&kByteCounterArea, false);
                                                });
         response.reset();

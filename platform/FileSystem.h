@@ -43,7 +43,7 @@ public:
     virtual std::unique_ptr<ReadableFile> OpenRead(const std::string& path) = 0;
     // Creates the file, or truncates an existing one; null when it cannot be created.
     virtual std::unique_ptr<WritableFile> Create(const std::string& path) = 0;
-    // Moves `from` over `to` in one step, replacing `to` if it exists.
+    // Moves `from` over `to` in one step, replacing `to` if it exists; false when `to` is read-only.
     virtual bool Replace(const std::string& from, const std::string& to) = 0;
     virtual bool Remove(const std::string& path) = 0;
     virtual MakeDirResult MakeDirectory(const std::string& path) = 0;
@@ -52,13 +52,14 @@ public:
     // The durable barrier: when it returns true, every file written and every move made through this
     // file system so far, under `dir` (the install directory), survives a power cut. False when the
     // system reported that something could not be written; nothing may then rely on those files.
-    virtual bool MakeDurable(const std::string& dir) {
-        (void)dir;
-        return true;
-    }
+    // By default the system's own barrier, so a layer over the system that does not forward it
+    // still keeps the promise.
+    virtual bool MakeDurable(const std::string& dir);
 };
 
 // The real file system of the running platform.
 FileSystem& SystemFileSystem();
+
+inline bool FileSystem::MakeDurable(const std::string& dir) { return SystemFileSystem().MakeDurable(dir); }
 
 }  // namespace qr

@@ -11,6 +11,8 @@
 namespace qr {
 namespace {
 
+static_assert(sizeof(off_t) >= 8, "archives and downloads past 2 GiB need 64-bit file offsets");
+
 // Names from the patch server and from archives may use either separator; here only "/" separates.
 std::string NativePath(const std::string& path) {
     std::string out = path;
@@ -40,6 +42,8 @@ public:
     size_t ReadAt(uint64_t offset, void* buffer, size_t length) override {
         size_t done = 0;
         auto* out = static_cast<char*>(buffer);
+        // Beyond what off_t can hold there is nothing to read (and the cast would wrap).
+        if (offset > static_cast<uint64_t>(INT64_MAX) - length) return 0;
         while (done < length) {
             ssize_t got = ::pread(fd_.get(), out + done, length - done, static_cast<off_t>(offset + done));
             if (got < 0 && errno == EINTR) continue;
@@ -102,6 +106,17 @@ public:
         return std::make_unique<PosixWritableFile>(fd);
     }
     bool Replace(const std::string& from, const std::string& to) override {
+        // A read-only game file is refused as Windows refuses it, by its mode bits (access() would
+        // let root through).
+        struct stat target {};
+        if (::stat(NativePath(to).c_str(), &target) == 0) {
+            if ((target.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+                errno = EACCES;
+                return false;
+            }
+            // The new file keeps the permissions of the one it replaces (a program stays executable).
+            if (S_ISREG(target.st_mode)) ::chmod(NativePath(from).c_str(), target.st_mode & 07777);
+        }
         return ::rename(NativePath(from).c_str(), NativePath(to).c_str()) == 0;
     }
     bool Remove(const std::string& path) override { return ::unlink(NativePath(path).c_str()) == 0; }

@@ -114,6 +114,12 @@ public:
         return std::make_unique<WinWritableFile>(h);
     }
     bool Replace(const std::string& from, const std::string& to) override {
+        // Windows refuses to move over a read-only file, Wine does not: refused here on both.
+        const DWORD target = GetFileAttributesW(WidenCp949(to).c_str());
+        if (target != INVALID_FILE_ATTRIBUTES && (target & FILE_ATTRIBUTE_READONLY) != 0) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return false;
+        }
         const bool moved = MoveFileExW(WidenCp949(from).c_str(), WidenCp949(to).c_str(),
                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
         if (moved) written_.Move(WidenCp949(from), WidenCp949(to));

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything: the 32-bit Windows launcher that ships, the 64-bit Windows build the tests run
-# under wine64, and the native build (portable core, its tests, the headless patcher).
+# under wine64, the portable core and its tests as 32-bit Linux (run under qemu-i386), and the
+# native build (portable core, its tests, the headless patcher).
 # Build trees live under build/; pass target names to build only those in the native tree.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -20,10 +21,14 @@ configure() {  # dir, extra args...
 
 configure win32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake"
 configure win64 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake"
-configure native -DQUORVEL_WIN64_BUILD_DIR="$root/build/win64" -DQUORVEL_WIN32_BUILD_DIR="$root/build/win32"
+configure i386 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/linux-i386.cmake"
+configure native -DQUORVEL_WIN64_BUILD_DIR="$root/build/win64" -DQUORVEL_WIN32_BUILD_DIR="$root/build/win32" \
+  -DQUORVEL_I386_BUILD_DIR="$root/build/i386"
 
 cmake --build "$root/build/win32" -j "$jobs"
 cmake --build "$root/build/win64" -j "$jobs"
+# The 32-bit Linux tree only needs the portable core and its tests.
+cmake --build "$root/build/i386" -j "$jobs" --target quorvel_tests
 cmake --build "$root/build/native" -j "$jobs"
 
 # The shipping launcher is stripped at link time (symbols in QuorvelLauncher.exe.debug) and must

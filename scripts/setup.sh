@@ -12,7 +12,18 @@ packages=(
   wine wine64 xvfb xdotool x11-apps imagemagick fonts-nanum
   python3 python3-pil curl zip unzip libarchive-tools
   clang libclang-rt-14-dev
+  g++-multilib qemu-user zlib1g-dev:i386 libcurl4-openssl-dev:i386 libssl-dev:i386
 )
+
+# The 32-bit Linux build's libraries come from Debian's i386 architecture, which must be known to
+# dpkg (and its package lists fetched) before any :i386 package can be found.
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO="sudo"
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  echo "setup: adding the i386 architecture"
+  $SUDO dpkg --add-architecture i386
+  $SUDO apt-get update -qq
+fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -27,8 +38,6 @@ if [ ${#missing[@]} -eq 0 ]; then
 fi
 
 echo "setup: installing ${missing[*]}"
-SUDO=""
-[ "$(id -u)" -ne 0 ] && SUDO="sudo"
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

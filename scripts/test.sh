@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Runs every test: installs what is missing, builds the three trees, then one ctest run in the
-# native tree, which also drives the Windows test executable and the launcher under wine64.
+# Runs every test: installs what is missing, builds the four trees, then one ctest run in the
+# native tree, which also drives the Windows test executable and the launcher under wine64 and the
+# 32-bit Linux test executable under qemu-i386.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 bash "$root/scripts/setup.sh"

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <limits>
 
+#include "common/DoubleMath.h"
+
 namespace qr::skin {
 namespace {
 
@@ -35,13 +37,13 @@ int ClampProgressPosition(int position, int lower, int upper) {
     return position;
 }
 
-int ProgressPercent(int position, int lower, int span) {
+QR_DOUBLE_MATH int ProgressPercent(int position, int lower, int span) {
     if (span == 0) span = 1;  // a span is never 0; keep the division defined anyway
     double offset = static_cast<double>(position) - static_cast<double>(lower);
     return TruncateToInt(offset * (100.0 / span));
 }
 
-int ProgressFillWidth(int clientWidth, int percent) {
+QR_DOUBLE_MATH int ProgressFillWidth(int clientWidth, int percent) {
     double onePercent = static_cast<double>(kOnePercent);
     return TruncateToInt(static_cast<double>(clientWidth) * onePercent * percent);
 }

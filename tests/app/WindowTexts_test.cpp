@@ -15,6 +15,13 @@ TEST(WindowTexts, CountersShowZerosBeforeAnyDownload) {
     EXPECT_EQ(FormatByteCounter(INT_MAX), "2147483647 Byte");
 }
 
+TEST(WindowTexts, ByteCounterShowsDownloadsPast2GiBWhole) {
+    EXPECT_EQ(FormatByteCounter(12288), "12288 Byte");
+    EXPECT_EQ(FormatByteCounter(2147483648LL), "2147483648 Byte");
+    EXPECT_EQ(FormatByteCounter(2254857830LL), "2254857830 Byte");
+    EXPECT_EQ(FormatByteCounter(5LL << 30), "5368709120 Byte");
+}
+
 TEST(WindowTexts, UnpackPercentIsCutTowardZero) {
     EXPECT_EQ(UnpackPercent(1, 3), 33);
     EXPECT_EQ(UnpackPercent(2, 3), 66);

@@ -81,7 +81,9 @@ TEST_F(ArchiveExtraction, CountersAreSetBeforeEachEntrysDataAndTheFlagStopsBetwe
         EXPECT_GE(seen[i].first, 1);
         EXPECT_LE(seen[i].first, 4);
         EXPECT_EQ(seen[i].second, 4);
-        if (i > 0) EXPECT_GE(seen[i].first, seen[i - 1].first);
+        if (i > 0) {
+            EXPECT_GE(seen[i].first, seen[i - 1].first);
+        }
     }
     EXPECT_EQ(done_, 4);
     EXPECT_EQ(total_, 4);
@@ -167,7 +169,7 @@ TEST_F(ArchiveExtraction, WriteCreateAndReplaceFailuresKeepTheOldFileAndGoOn) {
 TEST_F(ArchiveExtraction, HostileNamesNeverReachTheFileSystem) {
     const std::vector<std::string> names = {
         "../escape", "a/../../escape", "..\\escape", "a\\..\\..\\escape", "/etc/escape", "\\escape",
-        "C:escape", "C:\\escape", "file.txt:stream", "a/./b", "", "bad\x01name", "x.qrtmp", "dir.QRTMP. /x",
+        "C:escape", "C:\\escape", "file.txt:stream", "./a/./../../b", "./../escape", "", "bad\x01name", "x.qrtmp", ".//x.qrtmp", "dir.QRTMP. /x",
         std::string(512, 'n'), std::string(700, 'n'),
     };
     for (const std::string& hostile : names) {
@@ -185,6 +187,30 @@ TEST_F(ArchiveExtraction, HostileNamesNeverReachTheFileSystem) {
     }
     EXPECT_EQ(Files(), std::vector<std::string>{"ok.txt"});
     EXPECT_EQ(test::ListFiles(dir_.path()), (std::vector<std::string>{"install/ok.txt", "patch.zip"}));
+}
+
+// What reaches the file system is the name without its "." and empty components.
+TEST_F(ArchiveExtraction, DotAndEmptyComponentsAreDroppedBeforeANameIsUsed) {
+    ZipBuilder zip;
+    zip.Add("./", "");
+    zip.Add("./data/", "");
+    zip.Add("a/./b", "b");
+    zip.Add("data//c.dat", "c", true);
+    zip.Add(".\\win\\.\\d.dat", "d");
+    ExtractOutcome outcome = Extract(zip);
+    ASSERT_EQ(outcome.status, ExtractStatus::Complete) << outcome.reason;
+    EXPECT_EQ(Files(), (std::vector<std::string>{"a/b", "data/c.dat", "win/d.dat"}));
+    EXPECT_EQ(At("data/c.dat"), "c");
+    for (const std::string& call : fs_.calls) {
+        if (call.rfind("open ", 0) == 0) continue;
+        EXPECT_EQ(call.find("./"), std::string::npos) << call;
+        EXPECT_EQ(call.find(".\\"), std::string::npos) << call;
+        EXPECT_EQ(call.find("//"), std::string::npos) << call;
+    }
+    // The directory entry and c.dat's parent: made once per archive (twice only when two threads
+    // ask at the same moment).
+    EXPECT_GE(fs_.CallsMentioning("mkdir data/").size(), 1u);
+    EXPECT_LE(fs_.CallsMentioning("mkdir data/").size(), 2u);
 }
 
 TEST_F(ArchiveExtraction, ArchivesThatCannotBeReadTouchNothing) {

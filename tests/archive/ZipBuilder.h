@@ -69,6 +69,9 @@ public:
         return entries_.back();
     }
     std::string stub;     // bytes before the archive; recorded offsets do not count them
+    // Added to every recorded offset: a self-extractor whose offsets count from the start of the
+    // whole file records them so (the stub itself may be written apart).
+    uint32_t recordedBase = 0;
     std::string comment;  // archive comment after the end record
     std::optional<uint16_t> entryCountOverride;
 
@@ -77,7 +80,7 @@ public:
         std::vector<uint32_t> offsets;
         std::vector<std::string> payloads;
         for (const auto& e : entries_) {
-            offsets.push_back(static_cast<uint32_t>(body.size()));
+            offsets.push_back(static_cast<uint32_t>(body.size()) + recordedBase);
             std::string payload = e.payload ? *e.payload : (e.deflate ? RawDeflate(e.data) : e.data);
             body += e.breakLocalSignature ? "PK\x03\x05" : "PK\x03\x04";
             Put16(body, 20);
@@ -124,7 +127,7 @@ public:
         Put16(body, count);
         Put16(body, count);
         Put32(body, centralSize);
-        Put32(body, centralOffset);
+        Put32(body, centralOffset + recordedBase);
         Put16(body, static_cast<uint16_t>(comment.size()));
         body += comment;
         return stub + body;

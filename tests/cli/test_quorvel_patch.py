@@ -234,6 +234,79 @@ class PatchRun(unittest.TestCase):
         self.assertEqual(code, 0, out)
         self.assertEqual(read(os.path.join(self.install, "stream.bin")), b"S" * 30000)
 
+    def test_read_only_game_file_fails_the_run_and_stays(self):
+        game = os.path.join(self.install, "game.dat")
+        for label, listed in (("file", "game.dat"), ("archive entry", "patch.zip")):
+            with self.subTest(way=label):
+                self.installed("100")
+                write(game, "old game data")
+                os.chmod(game, 0o444)
+                self.addCleanup(os.chmod, game, 0o644)
+                self.description("[VERSION]\r\nversion=101\r\n[101]\r\n0=%s\r\n" % listed)
+                self.serve("game.dat", b"N" * 20000)
+                self.serve("patch.zip", zip_bytes([("game.dat", b"N" * 20000, zipfile.ZIP_DEFLATED),
+                                                   ("other.txt", b"other", zipfile.ZIP_STORED)]))
+                code, out = self.run_patcher()
+                self.assertEqual(code, 1, out)
+                self.assertIn(FAILURE, out)
+                self.assertEqual(read(game), b"old game data")
+                self.assertEqual(self.recorded_version(), "100")
+                self.assert_clean_install()
+                os.chmod(game, 0o644)
+
+    def test_second_run_on_the_same_install_exits_1_and_changes_nothing(self):
+        self.installed("100")
+        write(os.path.join(self.install, "big.bin"), "old big")
+        self.description("[VERSION]\r\nversion=101\r\n[101]\r\n0=big.bin\r\n")
+        self.serve("big.bin", b"B" * 200000)
+        self.server.set_faults({"/files/big.bin": {"mode": "slow", "delay": 0.05, "chunk": 4096}})
+        first = subprocess.Popen(self.command(), stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.addCleanup(lambda: first.poll() is None and first.kill())
+        deadline = time.time() + 60
+        while time.time() < deadline and not any(f.endswith(".qrtmp") for f in files_under(self.install)):
+            time.sleep(0.05)
+        self.assertIsNone(first.poll(), "the first run is still downloading")
+        second = subprocess.run(self.command(), capture_output=True, timeout=120)
+        self.assertEqual(second.returncode, 1, second.stdout)
+        self.assertIn("another patch run", second.stderr.decode("utf-8", "replace"))
+        lists = [r for r in self.server.seen() if r["path"] == "/tzan/patch.txt"]
+        self.assertEqual(len(lists), 1, "the second run fetched nothing")
+        self.assertIsNone(first.poll(), "the first run goes on")
+        out, _ = first.communicate(timeout=120)
+        self.assertEqual(first.returncode, 0, out)
+        self.assertEqual(read(os.path.join(self.install, "big.bin")), b"B" * 200000)
+        self.assertEqual(self.recorded_version(), "101")
+        self.assert_clean_install()
+        # The install directory is free again once the first run has ended.
+        code, out = self.run_patcher()
+        self.assertEqual(code, 0, out)
+
+    def test_patcher_in_the_install_directory_patches_itself(self):
+        name = os.path.basename(OPTIONS.binary)
+        program = os.path.join(self.install, name)
+        shutil.copy(OPTIONS.binary, program)
+        new_program = read(OPTIONS.binary) + b"QUORVEL-NEW-PATCHER"  # bytes after the image: still runs
+        self.installed("100")
+        self.description("[VERSION]\r\nversion=101\r\n[101]\r\n0=%s\r\n1=after.txt\r\n" % name)
+        self.serve(name, new_program)
+        self.serve("after.txt", "after")
+        cmd = self.command()
+        cmd[cmd.index(OPTIONS.binary)] = program
+        p = subprocess.run(cmd, capture_output=True, timeout=120)
+        self.assertEqual(p.returncode, 0, p.stdout.decode("utf-8", "replace"))
+        self.assertEqual(read(program), new_program)
+        self.assertEqual(read(program + ".old"), read(OPTIONS.binary))  # the running file, moved aside
+        self.assertEqual(read(os.path.join(self.install, "after.txt")), b"after")
+        self.assertEqual(self.recorded_version(), "101")
+        # The next start is the new program's; it removes what was moved aside. (Natively the new file
+        # took the name of one moved aside, so it had no permissions to inherit.)
+        if not OPTIONS.wine:
+            os.chmod(program, 0o755)
+        p = subprocess.run(cmd, capture_output=True, timeout=120)
+        self.assertEqual(p.returncode, 0, p.stdout.decode("utf-8", "replace"))
+        self.assertFalse(os.path.exists(program + ".old"))
+        self.assert_clean_install()
+
     def test_unreachable_description_and_server_down(self):
         self.installed("100")
         self.server.set_faults({"/tzan/PatchInfo.ini": {"mode": "status", "status": 404}})
@@ -298,6 +371,36 @@ class PatchRun(unittest.TestCase):
         self.assertEqual(read(os.path.join(self.install, "big.bin")), b"old big")
         self.assertEqual(self.recorded_version(), "100")
         self.assert_clean_install()
+
+    def test_names_as_tools_write_them_reach_the_version(self):
+        # Items typed as "./x" or "a//b" and a bsdtar archive of "." (every name "./...", a UTF-8
+        # Korean name flagged as such): asked for and stored under the names they mean.
+        self.installed("100")
+        self.description("[VERSION]\r\nversion=101\r\n[101]\r\n0=./data/a.dat\r\n1=data//b.map\r\n"
+                         "2=./\r\n3=./tree.zip\r\n4=data/a.dat\r\n")
+        self.serve("data/a.dat", b"A" * 5000)
+        self.serve("data/b.bap", b"B" * 7000)
+        tree = os.path.join(self.scratch, "tree")
+        write(os.path.join(tree, "data", "c.dat"), b"C" * 9000)
+        write(os.path.join(tree, "한글.dat"), "한국어".encode("cp949"))
+        os.makedirs(os.path.join(self.served, "files"), exist_ok=True)
+        subprocess.run(["bsdtar", "--format", "zip", "-cf", os.path.join(self.served, "files", "tree.zip"), "."],
+                       cwd=tree, check=True, env=dict(os.environ, LC_ALL="C.UTF-8"))
+        code, out = self.run_patcher()
+        self.assertEqual(code, 0, out)
+        self.assertIn(SUCCESS, out)
+        self.assertEqual(read(os.path.join(self.install, "data", "a.dat")), b"A" * 5000)
+        self.assertEqual(read(os.path.join(self.install, "data", "b.map")), b"B" * 7000)
+        self.assertEqual(read(os.path.join(self.install, "data", "c.dat")), b"C" * 9000)
+        # The launcher's name is code page 949; Wine keeps a Windows name in UTF-8 on this disk.
+        korean = "한글.dat".encode("utf-8" if OPTIONS.wine else "cp949")
+        self.assertIn(korean, os.listdir(os.fsencode(self.install)))
+        self.assertEqual(read(os.path.join(os.fsencode(self.install), korean)), "한국어".encode("cp949"))
+        self.assertEqual(self.recorded_version(), "101")
+        self.assert_clean_install()
+        paths = [r["path"] for r in self.server.seen()]
+        self.assertEqual(paths, ["/tzan/patch.txt", "/tzan/PatchInfo.ini", "/files/data/a.dat",
+                                 "/files/data/b.bap", "/files/tree.zip"])
 
     def test_output_off_a_terminal_is_plain_lines(self):
         self.installed("100")

@@ -51,6 +51,9 @@ export QR_TEST_SERVER_URL="http://127.0.0.1:$port"
 export QR_TEST_SERVER_ROOT="$(winepath_of "$work/root")"
 export QR_TEST_SERVER_FAULTS="$(winepath_of "$work/faults.json")"
 export QR_TEST_SERVER_REQUESTS="$(winepath_of "$work/requests.jsonl")"
+# Archives made by Info-ZIP zip and bsdtar, which the executable cannot start under Wine.
+bash "$root/tests/archive/make_real_archives.sh" "$work/archives"
+export QR_TEST_REAL_ARCHIVES="$(winepath_of "$work/archives")"
 
 set +e
 "$WINE" "$exe" "$@"

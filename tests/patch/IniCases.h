@@ -37,6 +37,10 @@ inline std::vector<IniLookupCase> IniLookupCases() {
         {"literal NULL", "[103]\r\n0=NULL\r\n", "103", "0", "NULL"},
         {"korean value", "[S]\r\nk=\xC6\xD0\xC4\xA1\r\n", "S", "k", "\xC6\xD0\xC4\xA1"},
         {"no final line break", "[S]\r\nk=last", "S", "k", "last"},
+        {"line without equals", "[VERSION]\r\nversion\r\n", "VERSION", "version", std::nullopt},
+        {"line without equals before a value", "[S]\r\nk\r\nk=5\r\n", "S", "k", std::nullopt},
+        {"line without equals, other key", "[S]\r\nstray words\r\nk=5\r\n", "S", "k", "5"},
+        {"line without equals, last line", "[S]\r\nk", "S", "k", std::nullopt},
     };
 }
 

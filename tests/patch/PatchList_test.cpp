@@ -136,6 +136,18 @@ TEST(PatchList, MissingRemoteVersionAndHostileNamesAreReported) {
     EXPECT_EQ(r.refusedName, "../../evil.dll");
 }
 
+// Descriptions generated from "find ." or typed by hand: each item is taken as the name it means,
+// so it is fetched once, under the path a static server keeps it at.
+TEST(PatchList, ItemsAreTakenWithoutDotAndEmptyComponents) {
+    FakeDescription d;
+    d.sections["101"] = {"./data/a.dat", "./", "data//b.map", "data/", ".", "./patch101.zip"};
+    d.sections["102"] = {"data/a.dat", "data/./b.map", "./../evil.dll", "ok.txt"};
+    DownloadListResult r = BuildDownloadList("100", "102", d.Lookup());
+    EXPECT_EQ(r.names, (std::vector<std::string>{"data/a.dat", "data/b.map", "patch101.zip", "./../evil.dll", "ok.txt"}));
+    EXPECT_EQ(r.refusedName, "./../evil.dll");  // as the operator wrote it
+    EXPECT_EQ(ServerAddress("http://h/files", r.names[1]), "http://h/files/data/b.bap");
+}
+
 TEST(PatchList, NameRules) {
     EXPECT_EQ(ServerAddress("http://h/files", "data/x.map"), "http://h/files/data/x.bap");
     EXPECT_EQ(ServerAddress("http://h/files", "x.MAP"), "http://h/files/x.MAP");

@@ -214,6 +214,31 @@ TEST_F(PatchWorkerTest, HostileNamesNeverBecomePaths) {
     EXPECT_TRUE(log->Has("finished failed"));
 }
 
+// Items and archive entries written as "./x" or "a//b", as common tools write them, reach the
+// version: each file is asked for and stored under the name it means.
+TEST_F(PatchWorkerTest, DotAndDoubledSeparatorNamesAreFetchedAndUnpackedUnderTheNameTheyMean) {
+    Installed("100");
+    Description("[VERSION]\r\nversion=101\r\n[101]\r\n0=./data/a.dat\r\n1=./\r\n2=data//b.map\r\n"
+                "3=./patch101.zip\r\n4=data/a.dat\r\n");
+    Serve("data/a.dat", "a");
+    Serve("data/b.bap", "b");
+    test::ZipBuilder archive;
+    archive.Add("./", "");
+    archive.Add("./data/", "");
+    archive.Add("./data/c.dat", "c", true);
+    Serve("patch101.zip", archive.Build());
+    Run();
+    EXPECT_EQ(http.requests, (std::vector<std::string>{kInfoUrl, std::string(kBase) + "/data/a.dat",
+                                                        std::string(kBase) + "/data/b.bap",
+                                                        std::string(kBase) + "/patch101.zip"}));
+    EXPECT_EQ(ReadFileBytes(dir.Join("data/a.dat")), "a");
+    EXPECT_EQ(ReadFileBytes(dir.Join("data/b.map")), "b");
+    EXPECT_EQ(ReadFileBytes(dir.Join("data/c.dat")), "c");
+    EXPECT_FALSE(FileExists(dir.Join("patch101.zip")));
+    EXPECT_EQ(RecordedVersion(), "101");
+    EXPECT_TRUE(log->Has("finished ok"));
+}
+
 TEST_F(PatchWorkerTest, TargetThatCannotBeWrittenEndsTheRunAtOnce) {
     Installed("100");
     Description("[VERSION]\r\nversion=101\r\n[101]\r\n0=blocked\r\n1=after.txt\r\n");

@@ -158,3 +158,12 @@ TEST(skin_fill, ColourCountDecidesThePalette) {
     EXPECT_LE(DibColourCount(0, 8), kMaxPaletteColours);
     EXPECT_GT(DibColourCount(0, 16), kMaxPaletteColours);
 }
+
+// The percentage is double arithmetic on every build: where 80-bit intermediates would round the
+// other way a full bar read 99 and these cases lost a percent.
+TEST(skin_fill, PercentIsDoublePrecisionOnEveryBuild) {
+    EXPECT_EQ(ProgressPercent(149, 0, 149), 100);
+    EXPECT_EQ(ProgressPercent(21, 0, 35), 60);
+    EXPECT_EQ(ProgressPercent(21, 0, 70), 30);
+    EXPECT_EQ(BarAt(149, 0, 149).fillWidth, 293);
+}

@@ -1,6 +1,7 @@
 #include "tests/support/FakeHttp.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 namespace qr::test {
@@ -12,22 +13,28 @@ public:
     int StatusCode() const override { return r_.status; }
     std::optional<std::string> ContentLengthText() const override {
         if (r_.contentLength) return r_.contentLength->empty() ? std::nullopt : r_.contentLength;
-        return std::to_string(r_.body.size());
+        return std::to_string(generated() ? static_cast<uint64_t>(r_.generatedSize) : r_.body.size());
     }
     ReadResult Read(void* buffer, size_t length) override {
         if (r_.onRead) r_.onRead(static_cast<long long>(pos_));
-        size_t limit = r_.body.size();
-        if (r_.breakAfter >= 0) limit = std::min(limit, static_cast<size_t>(r_.breakAfter));
+        // 64-bit positions: a generated body may be longer than a 32-bit size_t counts.
+        uint64_t limit = generated() ? static_cast<uint64_t>(r_.generatedSize) : r_.body.size();
+        if (r_.breakAfter >= 0) limit = std::min(limit, static_cast<uint64_t>(r_.breakAfter));
         if (pos_ >= limit) return {r_.breakAfter >= 0 ? ReadStatus::Error : ReadStatus::End, 0};
-        const size_t n = std::min({length, kHttpChunkSize, limit - pos_});
-        std::memcpy(buffer, r_.body.data() + pos_, n);
+        const auto n = static_cast<size_t>(std::min<uint64_t>(std::min(length, kHttpChunkSize), limit - pos_));
+        if (generated())
+            std::memset(buffer, static_cast<unsigned char>('g' + (pos_ >> 12) % 16), n);
+        else
+            std::memcpy(buffer, r_.body.data() + pos_, n);
         pos_ += n;
         return {ReadStatus::Data, n};
     }
 
 private:
+    bool generated() const { return r_.generatedSize >= 0; }
+
     FakeResource r_;
-    size_t pos_ = 0;
+    uint64_t pos_ = 0;
 };
 
 class FakeSession : public HttpSession {

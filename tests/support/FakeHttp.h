@@ -21,6 +21,7 @@ struct FakeResource {
     std::optional<std::string> contentLength;  // defaults to the body's size
     long long breakAfter = -1;                  // report a broken transfer after this many bytes
     std::function<void(long long delivered)> onRead;  // called before each read
+    long long generatedSize = -1;  // when set: a body of this many bytes made while it is read, never stored
 };
 
 class FakeHttp {
