@@ -177,7 +177,8 @@ private:
         void Move(const std::wstring& from, const std::wstring& to) {
             std::wstring fullFrom = FullName(from), fullTo = FullName(to);
             std::lock_guard<std::mutex> lock(mutex_);
-            files_.erase(fullFrom);
+            // Only what was written here is ours to flush (not, say, a running program moved aside).
+            if (files_.erase(fullFrom) == 0) return;
             files_.insert(std::move(fullTo));
         }
         void Forget(const std::wstring& path) {
