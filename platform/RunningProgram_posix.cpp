@@ -40,7 +40,12 @@ std::string RunningProgramPath() {
 
 bool IsRunningProgramFile(const std::string& path) {
     // Taken once: the running file keeps its identity whatever it is later called.
-    static const FileIdentity program = IdentityOf("/proc/self/exe");
+    // By the name the kernel reports first: under a user-mode emulator (the 32-bit tests run under
+    // qemu) /proc/self/exe itself is the emulator. A file deleted since has no name left.
+    static const FileIdentity program = [] {
+        const FileIdentity named = IdentityOf(RunningProgramPath());
+        return named.known ? named : IdentityOf("/proc/self/exe");
+    }();
     if (!program.known) return false;
     const FileIdentity other = IdentityOf(NativePath(path));
     return other.known && other.device == program.device && other.inode == program.inode;
