@@ -175,15 +175,13 @@ private:
     }
 
     void PatchVersions(SettingsStore& patchInfo, WaitCursor& cursor) {
-        DownloadListResult list = BuildDownloadList(
-            state_.installedVersion, remoteVersion_,
-            [&patchInfo](const std::string& section, const std::string& key) { return patchInfo.ReadString(section, key); });
+        const PatchInfoLookup lookup = [&patchInfo](const std::string& section, const std::string& key) {
+            return patchInfo.ReadString(section, key);
+        };
+        DownloadListResult list = BuildDownloadList(state_.installedVersion, remoteVersion_, lookup);
         // The digest lines are read before the description goes.
         std::vector<ItemDigest> digests;
-        for (const ItemOrigin& origin : list.origins)
-            digests.push_back(LookUpItemDigest(
-                [&patchInfo](const std::string& section, const std::string& key) { return patchInfo.ReadString(section, key); },
-                origin));
+        for (const ItemOrigin& origin : list.origins) digests.push_back(LookUpItemDigest(lookup, origin));
         RemovePatchInfo();
         if (list.remoteVersionMissing) {
             // A description without a version cannot be recorded: nothing is fetched.
