@@ -11,6 +11,7 @@
 #include "patch/PatchList.h"
 #include "patch/PatchWorker.h"
 #include "patch/SelfReplacingFileSystem.h"
+#include "patch/ReleaseKey.h"
 #include "platform/Cp949_win.h"
 #include "platform/FileSystem.h"
 #include "ui/AppInfo.h"
@@ -144,6 +145,7 @@ void LauncherDialog::StartWorkerOrComplain() {
     context.ui = patchUi_;
     context.settings = settings_;
     context.fileSystem = &SelfReplacingSystemFileSystem();  // a patch may bring the launcher itself
+    context.releaseKeyPem = BuiltInReleaseKeyPem();
     workerThread_ = StartDetachedWorker([context]() mutable { PatchWorker(std::move(context)); });
     if (!workerThread_) state_->workerRunning = false;
 }

@@ -18,6 +18,7 @@
 #include "patch/PatchList.h"
 #include "patch/PatchWorker.h"
 #include "patch/SelfReplacingFileSystem.h"
+#include "patch/ReleaseKey.h"
 #include "patch/SettingsStore.h"
 #include "platform/InstallLock.h"
 
@@ -118,6 +119,7 @@ int main(int argc, char** argv) {
     context.ui = ui;
     context.settings = settings;
     context.fileSystem = &qr::SelfReplacingSystemFileSystem();
+    context.releaseKeyPem = qr::BuiltInReleaseKeyPem();
     std::signal(SIGINT, OnInterrupt);
     std::signal(SIGTERM, OnInterrupt);
 
