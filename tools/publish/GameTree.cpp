@@ -43,6 +43,11 @@ std::optional<GameTree> ScanGameTree(const std::string& root, FileSystem& fs, st
             problem = "the game tree holds " + name + ", which is not a regular file";
             return std::nullopt;
         }
+        // Refused before the name is used as a path: the file system reads a backslash as a separator.
+        if (std::string why = NameRefusal(name); !why.empty()) {
+            problem = "cannot publish \"" + name + "\": " + why;
+            return std::nullopt;
+        }
         if (IsLauncherOwnedFile(name)) {
             tree.skipped.push_back(name);
             continue;
