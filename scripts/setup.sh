@@ -12,6 +12,7 @@ packages=(
   wine wine64 xvfb xdotool x11-apps imagemagick fonts-nanum
   python3 python3-pil curl zip unzip libarchive-tools
   clang libclang-rt-14-dev
+  nginx-light
 )
 
 missing=()
