@@ -39,13 +39,13 @@ std::optional<GameTree> ScanGameTree(const std::string& root, FileSystem& fs, st
         if (it->is_directory(error)) continue;
         const stdfs::path full = it->path();
         std::string name = full.lexically_relative(base).generic_string();
-        if (!it->is_regular_file(error)) {
-            problem = "the game tree holds " + name + ", which is not a regular file";
-            return std::nullopt;
-        }
         // Refused before the name is used as a path: the file system reads a backslash as a separator.
         if (std::string why = NameRefusal(name); !why.empty()) {
             problem = "cannot publish \"" + name + "\": " + why;
+            return std::nullopt;
+        }
+        if (!it->is_regular_file(error)) {
+            problem = "the game tree holds " + name + ", which is not a regular file";
             return std::nullopt;
         }
         if (IsLauncherOwnedFile(name)) {
