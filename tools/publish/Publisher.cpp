@@ -207,6 +207,9 @@ private:
         out_ << "), " << bytes << " bytes written to " << Tzan("patch");
         if (!plan->rewritten.empty()) out_ << ", " << plan->rewritten.size() << " older item(s) now serve the new content";
         out_ << (key ? ", signed" : ", unsigned") << "\n";
+        if (patchList.empty() && !fs_.OpenRead(Tzan("patch.txt")))
+            out_ << "note: there is no " << Tzan("patch.txt") << " yet; give --base-url once so that launchers find "
+                 << "the release\n";
         return true;
     }
 
