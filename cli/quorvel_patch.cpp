@@ -17,6 +17,7 @@
 #include "patch/InstallState.h"
 #include "patch/PatchList.h"
 #include "patch/PatchWorker.h"
+#include "patch/ReleaseKey.h"
 #include "patch/SettingsStore.h"
 
 namespace {
@@ -107,6 +108,7 @@ int main(int argc, char** argv) {
     context.state = state;
     context.ui = ui;
     context.settings = settings;
+    context.releaseKeyPem = qr::BuiltInReleaseKeyPem();
     std::signal(SIGINT, OnInterrupt);
     std::signal(SIGTERM, OnInterrupt);
 

@@ -17,15 +17,23 @@ inline constexpr int kPatchBaseUrlLine = 3;
 // left unchanged when the file cannot be read or the line has no "=" there.
 void ReadPatchListValue(const std::string& patchListPath, int line, std::string& dest);
 
-// The compiled-in patch list address, or QUORVEL_PATCH_LIST_URL when that is set.
+// The compiled-in patch list address, or QUORVEL_PATCH_LIST_URL when that is set and the build
+// honours it (QR_PATCH_LIST_OVERRIDE).
 std::string PatchListAddress();
 
 // Decimal reading of a version text (atoi rules) and its section name ("%0.3d").
 int VersionNumber(const std::string& version);
 std::string VersionSectionName(int version);
 
+// Where a name of the download list first appears: section "NNN", key "i".
+struct ItemOrigin {
+    std::string section;
+    std::string key;
+};
+
 struct DownloadListResult {
     std::vector<std::string> names;        // distinct, in first-appearance order
+    std::vector<ItemOrigin> origins;       // parallel to names
     bool remoteVersionMissing = false;     // the description names no version ("NULL")
     std::string refusedName;               // first name that would leave the install directory
 };

@@ -10,6 +10,7 @@
 #include "patch/Download.h"
 #include "patch/InstallState.h"
 #include "patch/PatchList.h"
+#include "patch/ReleaseCheck.h"
 #include "patch/SettingsStore.h"
 
 namespace qr {
@@ -23,6 +24,9 @@ constexpr ClientRect kByteCounterArea{629, 63, 819, 75};
 struct PatchAbort : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
+
+// A signed description is read whole into memory to be checked; none comes near this.
+constexpr uint64_t kMaxDescriptionBytes = 16 * 1024 * 1024;
 
 bool IsSuccessStatus(int status) { return status >= 200 && status <= 299; }
 
@@ -52,7 +56,7 @@ class Run {
 public:
     explicit Run(PatchWorkerContext& context)
         : state_(*context.state), ui_(*context.ui), settings_(*context.settings), fs_(*context.fileSystem),
-          openSession_(context.openSession) {}
+          openSession_(context.openSession), releaseKeyPem_(context.releaseKeyPem) {}
 
     void Execute() {
         WaitCursor cursor(ui_);
@@ -71,6 +75,12 @@ public:
             }
             SettingsStore store(settings_);
             store.SetFile(state_.currentFile);
+            if (!releaseKeyPem_.empty() && !SignedDescriptionAccepted(store)) {
+                // Unsigned or refused: treated like a description that never arrived, and not kept.
+                RemovePatchInfo();
+                FailUnreachableDescription();
+                return;
+            }
             remoteVersion_ = store.ReadString("VERSION", "version");
             if (state_.installedVersion == remoteVersion_)
                 AlreadyUpToDate();
@@ -97,6 +107,7 @@ private:
     bool FetchPatchDescription() {
         std::string patchInfoUrl;
         ReadPatchListValue(state_.patchListPath, kPatchInfoUrlLine, patchInfoUrl);
+        patchInfoUrl_ = patchInfoUrl;
         auto response = patchInfoUrl.empty() ? nullptr : session_->Open(patchInfoUrl);
         if (!response || !running()) return false;
         if (!IsSuccessStatus(response->StatusCode())) return false;
@@ -106,6 +117,43 @@ private:
         if (result.status == DownloadStatus::WriteFailed || result.status == DownloadStatus::ReplaceFailed)
             throw PatchAbort("cannot write " + target);
         return result.status == DownloadStatus::Complete;
+    }
+
+    // The signature is fetched from the description's own address and checked over the exact bytes
+    // on disk, which are the bytes the store reads.
+    bool SignedDescriptionAccepted(SettingsStore& store) {
+        std::string signature;
+        if (!FetchSmall(patchInfoUrl_ + kSignatureSuffix, kMaxSignatureBytes, signature)) return false;
+        std::string description;
+        if (!ReadWholeFile(PatchInfoPath(), kMaxDescriptionBytes, description)) return false;
+        if (!DescriptionSignatureValid(description, signature, releaseKeyPem_)) return false;
+        return CheckSignedRelease(state_.installedVersion, store.ReadString("VERSION", "version"),
+                                  store.ReadString("VERSION", "expires"), TodayUtc()) == ReleaseRefusal::None;
+    }
+
+    bool FetchSmall(const std::string& url, size_t limit, std::string& body) {
+        auto response = session_->Open(url);
+        if (!response || !running() || !IsSuccessStatus(response->StatusCode())) return false;
+        char chunk[kHttpChunkSize];
+        for (;;) {
+            const ReadResult read = response->Read(chunk, sizeof chunk);
+            if (read.status == ReadStatus::End) return true;
+            if (read.status == ReadStatus::Error || body.size() + read.count > limit || !running()) return false;
+            body.append(chunk, read.count);
+        }
+    }
+
+    bool ReadWholeFile(const std::string& path, uint64_t limit, std::string& bytes) {
+        auto file = fs_.OpenRead(path);
+        if (!file || file->Size() > limit) return false;
+        bytes.resize(static_cast<size_t>(file->Size()));
+        size_t done = 0;
+        while (done < bytes.size()) {
+            const size_t got = file->ReadAt(done, &bytes[done], bytes.size() - done);
+            if (got == 0) return false;
+            done += got;
+        }
+        return true;
     }
 
     void FailUnreachableDescription() {
@@ -127,9 +175,13 @@ private:
     }
 
     void PatchVersions(SettingsStore& patchInfo, WaitCursor& cursor) {
-        DownloadListResult list = BuildDownloadList(
-            state_.installedVersion, remoteVersion_,
-            [&patchInfo](const std::string& section, const std::string& key) { return patchInfo.ReadString(section, key); });
+        const PatchInfoLookup lookup = [&patchInfo](const std::string& section, const std::string& key) {
+            return patchInfo.ReadString(section, key);
+        };
+        DownloadListResult list = BuildDownloadList(state_.installedVersion, remoteVersion_, lookup);
+        // The digest lines are read before the description goes.
+        std::vector<ItemDigest> digests;
+        for (const ItemOrigin& origin : list.origins) digests.push_back(LookUpItemDigest(lookup, origin));
         RemovePatchInfo();
         if (list.remoteVersionMissing) {
             // A description without a version cannot be recorded: nothing is fetched.
@@ -152,7 +204,15 @@ private:
                 anyFileFailed = true;
                 continue;
             }
-            if (!FetchOne(i, count, name, patchBaseUrl)) anyFileFailed = true;
+            const ItemDigest& digest = digests[static_cast<size_t>(i)];
+            // A key demands a line for every item; a line that is there is always held to, and one
+            // that cannot be read describes nothing the bytes could match.
+            const bool described = digest.state == DigestLineState::Present;
+            if (digest.state == DigestLineState::Malformed || (!described && !releaseKeyPem_.empty())) {
+                anyFileFailed = true;
+                continue;
+            }
+            if (!FetchOne(i, count, name, patchBaseUrl, described ? &digest.digest : nullptr)) anyFileFailed = true;
         }
         cursor.End();
         if (running() && !anyFileFailed) {
@@ -167,7 +227,7 @@ private:
     }
 
     // Returns false when the file could not be fetched whole or its archive was damaged.
-    bool FetchOne(int i, int count, const std::string& name, std::string& patchBaseUrl) {
+    bool FetchOne(int i, int count, const std::string& name, std::string& patchBaseUrl, const FileDigest* described) {
         ReadPatchListValue(state_.patchListPath, kPatchBaseUrlLine, patchBaseUrl);
         const std::string address = ServerAddress(patchBaseUrl, name);
         auto response = session_->Open(address);
@@ -197,7 +257,8 @@ private:
                                                    state_.bytesReceived = static_cast<int>(received);
                                                    state_.bytesTotal = expected;
                                                    ui_.Invalidate(&kByteCounterArea, false);
-                                               });
+                                               },
+                                               described);
         response.reset();
         if (result.status == DownloadStatus::WriteFailed || result.status == DownloadStatus::ReplaceFailed)
             throw PatchAbort("cannot write " + target);
@@ -247,6 +308,8 @@ private:
     std::function<std::unique_ptr<HttpSession>(const std::string&)> openSession_;
     std::unique_ptr<HttpSession> session_;
     std::string remoteVersion_;
+    const std::string releaseKeyPem_;
+    std::string patchInfoUrl_;
 };
 
 }  // namespace

@@ -3,7 +3,11 @@
 loopback (our patch server, and nginx), and installs on every earlier version are patched with
 quorvel-patch; each must end exactly at the newest tree.
 
-  test_quorvel_publish.py --publish PATH --patcher PATH [--wine]   (further arguments go to unittest)
+  test_quorvel_publish.py --publish PATH --patcher PATH [--signed-patcher PATH] [--wine]
+                                            (further arguments go to unittest)
+
+Signed releases are patched with --signed-patcher (a quorvel-patch with the demo key built in, which
+checks the signature and every file's hash) when it is given.
 
 With --wine the publisher is a Windows build run under wine64 (CNG signs, the Windows file calls
 write the release); the patcher stays native.
@@ -135,6 +139,7 @@ class Release(unittest.TestCase):
         self.server = None
         self.installs = {}  # version -> install directory
         self.published = 0
+        self.signed = False
 
     def serve_with(self, server):
         self.server = server
@@ -155,6 +160,7 @@ class Release(unittest.TestCase):
         self.assertEqual(p.returncode, expect, p.stdout + stderr)
         if expect == 0:
             self.published = version
+            self.signed = "--sign" in extra
         return p.stdout + stderr
 
     def new_install(self, version=BASE_VERSION):
@@ -163,7 +169,8 @@ class Release(unittest.TestCase):
         return path
 
     def patch(self, install):
-        p = subprocess.run([OPTIONS.patcher, "--install-dir", install, "--patch-list",
+        patcher = OPTIONS.signed_patcher if self.signed and OPTIONS.signed_patcher else OPTIONS.patcher
+        p = subprocess.run([patcher, "--install-dir", install, "--patch-list",
                             self.server.base + "/tzan/patch.txt"], capture_output=True, timeout=120)
         self.assertEqual(p.returncode, 0, p.stdout.decode("utf-8", "replace"))
 
@@ -385,6 +392,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--publish", required=True)
     parser.add_argument("--patcher", required=True)
+    parser.add_argument("--signed-patcher")
     parser.add_argument("--wine", action="store_true")
     OPTIONS, rest = parser.parse_known_args()
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
