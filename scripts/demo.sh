@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # The demo: builds everything, generates the demo data under build/demo (a fresh install at version
-# 100 and a patch server tree up to 103), serves it on a free loopback port and patches the install
-# with the headless patcher, then shows the result against the expected install.
+# 100 and a patch server tree up to 103, published tree by tree with quorvel-publish and signed with
+# the demo key), serves it on a free loopback port and patches the install with the headless
+# patcher, then shows the result against the expected install.
 #
-#   scripts/demo.sh             patch with build/native/cli/quorvel-patch
+#   scripts/demo.sh             patch with build/native/cli/quorvel-patch-demokey (the demo key built
+#                               in), or cli/quorvel-patch where that build is not there
 #   scripts/demo.sh --window    hand the same data and server to scripts/demo-window.sh (the launcher)
 #   --no-build                  skip setup and build (for a second run)
 #   --xvfb                      with --window: passed on to demo-window.sh
@@ -48,7 +50,9 @@ start_patch_server "$demo/port" --root "$demo/server" --log "$demo/server.log" \
 server_pid="$PATCH_SERVER_PID"
 port="$PATCH_SERVER_PORT"
 base="http://127.0.0.1:$port"
-python3 "$root/tools/make_demo.py" "$demo" --base-url "$base"
+python3 "$root/tools/make_demo.py" "$demo" --base-url "$base" \
+  --publish "$root/build/native/tools/publish/quorvel-publish" \
+  --key "$root/tools/demo-keys/demo-release-key.pem"
 echo "patch server: $base serving $demo/server (log: $demo/server.log)"
 
 export QUORVEL_DEMO_DIR="$demo"
@@ -70,7 +74,9 @@ if [ -n "$window" ]; then
   exit "$status"
 fi
 
-patcher="$root/build/native/cli/quorvel-patch"
+# The build with the demo key checks the signature and every file's hash.
+patcher="$root/build/native/cli/quorvel-patch-demokey"
+[ -x "$patcher" ] || patcher="$root/build/native/cli/quorvel-patch"
 if [ ! -x "$patcher" ]; then
   echo "demo: $patcher is missing (scripts/build.sh builds it)" >&2
   exit 1

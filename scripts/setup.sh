@@ -13,6 +13,7 @@ packages=(
   python3 python3-pil curl zip unzip libarchive-tools
   clang libclang-rt-14-dev
   g++-multilib qemu-user zlib1g-dev:i386 libcurl4-openssl-dev:i386 libssl-dev:i386
+  nginx-light
 )
 
 # The 32-bit Linux build's libraries come from Debian's i386 architecture, which must be known to

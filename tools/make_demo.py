@@ -1,34 +1,34 @@
 #!/usr/bin/env python3
-"""Builds the demo data set: an install at version 100, a patch server tree bringing versions 101 to
-103, and the install as it must look at version 103.
+"""Builds the demo data set the way an operator works: four successive game trees (100 to 103) are
+published one after another with quorvel-publish into a patch server tree, signed with the demo key.
+It writes an install at version 100 and the install as it must look at version 103.
 
-  make_demo.py OUT --base-url http://127.0.0.1:PORT   writes OUT/install, OUT/server, OUT/expected
+  make_demo.py OUT --base-url http://127.0.0.1:PORT [--publish PATH] [--key PEM]
+      writes OUT/trees/NNN, OUT/server, OUT/install and OUT/expected
   make_demo.py OUT --check INSTALL                     compares INSTALL with OUT/expected
 
-The server tree is served at "/" by tools/patch_server.py: "/tzan/patch.txt" is the patch list, whose
-line 1 names "/tzan/PatchInfo.ini", line 2 the news page and line 3 the patch file base "/tzan/patch".
-Only standard library modules are used, and the content is the same on every run.
+The server tree is served at "/" by tools/patch_server.py (or any static web server): "/tzan/patch.txt"
+is the patch list, whose line 1 names "/tzan/PatchInfo.ini", line 2 the news page and line 3 the patch
+file base "/tzan/patch". Version 101 brings plain files, 102 one archive, 103 plain files again; the
+publisher moves into 103's archive what an older archive would otherwise overwrite. Only standard
+library modules are used, and every file but the signature is the same on every run.
 """
 
 import argparse
 import configparser
-import io
 import os
 import random
 import shutil
+import subprocess
 import sys
-import zipfile
 
 INSTALLED_VERSION = 100
 PATCH_LIST_EXAMINED_BYTES = 200  # the launcher looks no further into the patch list
-
-# What each version brings, in the order the launcher fetches it. A name ending in ".map" is kept
-# on the server under ".bap"; names ending in ".zip" are archives unpacked into the install.
-VERSIONS = {
-    101: ["readme.txt", "data/map01.map", "patch101.zip", "data/items/weapons.dat"],
-    102: ["patch102.zip", "data/map01.map", "data/npc/dialog/town.txt", "data/world/zone1/zone1.map"],
-    103: ["client/config.dat", "patch103.zip", "readme.txt", "sound/bgm/battle.ogg"],
-}
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+DEFAULT_PUBLISH = os.path.join(ROOT, "build", "native", "tools", "publish", "quorvel-publish")
+DEFAULT_KEY = os.path.join(ROOT, "tools", "demo-keys", "demo-release-key.pem")
+# Files of the player's own: in the install, never published.
+PLAYER_FILES = {"option.ini": b"[Member]\r\nid=demo\r\n"}
 
 
 def noise(seed, size):
@@ -41,11 +41,10 @@ def text_lines(title, count):
                    for i in range(count)).encode("ascii")
 
 
-def install_files():
-    """The demo install at version 100 (VersionInfo.ini apart)."""
+def tree_100():
+    """The game as the installer ships it, published as version 100."""
     return {
         "QuorvelRPG.bin": b"QuorvelRPG demo stand-in: the launcher starts this file; it is not a game.\r\n",
-        "option.ini": b"[Member]\r\nid=demo\r\n",
         "readme.txt": text_lines("readme v100", 20),
         "data/map01.map": noise(1001, 40_000),
         "data/map02.map": noise(1002, 30_000),
@@ -55,81 +54,49 @@ def install_files():
     }
 
 
-def archive(entries):
-    """A ZIP archive from (name, data or None for a directory, stored?) triples."""
-    buffer = io.BytesIO()
-    with zipfile.ZipFile(buffer, "w") as zf:
-        for name, data, stored in entries:
-            info = zipfile.ZipInfo(name, date_time=(2024, 5, 1, 12, 0, 0))
-            if data is None:
-                info.external_attr = (0o40755 << 16) | 0x10
-                zf.writestr(info, b"")
-            else:
-                info.external_attr = 0o644 << 16
-                info.compress_type = zipfile.ZIP_STORED if stored else zipfile.ZIP_DEFLATED
-                zf.writestr(info, data)
-    return buffer.getvalue()
-
-
-def patch_files():
-    """What the server holds under the patch base, by listed name (before the ".bap" renaming)."""
-    return {
-        "readme.txt": text_lines("readme v103", 24),
+# What changes in each version, and whether it is published as one archive.
+CHANGES = {
+    101: (False, {
+        "readme.txt": text_lines("readme v101", 22),
         "data/map01.map": noise(2001, 45_000),
         "data/items/weapons.dat": noise(2002, 15_000),
+        "ui/font/readme.txt": text_lines("font notes", 30),
+        "data/quest/q001.dat": text_lines("quest 1 v101", 200),
+    }),
+    102: (True, {
+        "readme.txt": text_lines("readme v102", 23),
+        "data/quest/q002.dat": text_lines("quest 2", 300),
         "data/npc/dialog/town.txt": text_lines("town dialog", 40),
         "data/world/zone1/zone1.map": noise(2003, 64_000),
+        "effects/fire/fire01.dds": noise(3002, 70_000),
+        "effects/fire/fire02.dds": noise(3003, 65_536),
+    }),
+    103: (False, {
+        "readme.txt": text_lines("readme v103", 24),
+        "data/items/weapons.dat": noise(2005, 16_000),
         "client/config.dat": b"[client]\r\nresolution=1024x768\r\nsound=on\r\n",
         "sound/bgm/battle.ogg": noise(2004, 1_500_000),
-        "patch101.zip": archive([
-            ("ui/skin/", None, False),
-            ("ui/skin/button.bmp", noise(3001, 9_500), True),
-            ("ui/font/readme.txt", text_lines("font notes", 30), False),
-            ("data/quest/q001.dat", text_lines("quest 1 v101", 200), False),
-        ]),
-        "patch102.zip": archive([
-            ("data/quest/q002.dat", text_lines("quest 2", 300), False),
-            ("effects/fire/fire01.dds", noise(3002, 70_000), True),
-            ("effects/fire/fire02.dds", noise(3003, 65_536), False),
-        ]),
-        "patch103.zip": archive([
-            ("ui/skin/button.bmp", noise(3004, 10_000), False),
-            ("data/quest/q001.dat", text_lines("quest 1 v103", 210), False),
-            ("screenshots/", None, False),
-        ]),
-    }
+        "ui/skin/button.bmp": noise(3004, 10_000),
+        "data/quest/q001.dat": text_lines("quest 1 v103", 210),
+        "screenshots/read me first.txt": b"Screenshots land here.\r\n",
+    }),
+}
 
 
-def server_name(name):
-    return name[:-4] + ".bap" if name.endswith(".map") else name
+def trees():
+    """Version -> the whole game tree at that version."""
+    result = {INSTALLED_VERSION: tree_100()}
+    current = dict(result[INSTALLED_VERSION])
+    for version in sorted(CHANGES):
+        current.update(CHANGES[version][1])
+        result[version] = dict(current)
+    return result
 
 
-def download_list():
-    names = []
-    for version in sorted(VERSIONS):
-        for name in VERSIONS[version]:
-            if name not in names:
-                names.append(name)
-    return names
-
-
-def patch_info(last_version):
-    lines = ["[VERSION]", "version=%d" % last_version]
-    for version in sorted(VERSIONS):
-        lines.append("[%03d]" % version)
-        lines += ["%d=%s" % (i, name) for i, name in enumerate(VERSIONS[version])]
-    return ("\r\n".join(lines) + "\r\n").encode("ascii")
-
-
-def patch_list(base_url):
-    text = ("[QuorvelRPG]\n"
-            "info=%s/tzan/PatchInfo.ini\n"
-            "news=%s/tzan/news.html\n"
-            "base=%s/tzan/patch\n" % (base_url, base_url, base_url)).encode("ascii")
-    if len(text) > PATCH_LIST_EXAMINED_BYTES:
-        raise SystemExit("make_demo: base URL too long: the patch list must fit in %d bytes"
-                         % PATCH_LIST_EXAMINED_BYTES)
-    return text
+def patch_list_fits(base_url):
+    text = ("[QuorvelRPG]\ninfo=%s/tzan/PatchInfo.ini\nnews=%s/tzan/news.html\nbase=%s/tzan/patch\n"
+            % (base_url, base_url, base_url))
+    return len(text.encode("ascii")) <= PATCH_LIST_EXAMINED_BYTES
 
 
 NEWS_PAGE = """<!DOCTYPE html>
@@ -155,48 +122,54 @@ def version_file(version):
     return ("[VERSION]\r\nversion=%d\r\n" % version).encode("ascii")
 
 
-def generate(out, base_url):
+def publish(tool, key, server, tree_dir, version, base_url, archive):
+    args = [tool, "--release", server, "--tree", tree_dir, "--version", str(version), "--sign", key,
+            "--base-url", base_url]
+    if archive:
+        args.append("--archive")
+    p = subprocess.run(args, capture_output=True, text=True)
+    sys.stdout.write(p.stdout)
+    sys.stderr.write(p.stderr)
+    if p.returncode != 0:
+        raise SystemExit("make_demo: quorvel-publish failed for version %d" % version)
+
+
+def generate(out, base_url, tool, key):
     base_url = base_url.rstrip("/")
-    # The server may already be serving OUT/server, so only the three trees are replaced.
-    for part in ("install", "server", "expected"):
+    if not patch_list_fits(base_url):
+        raise SystemExit("make_demo: base URL too long: the patch list must fit in %d bytes"
+                         % PATCH_LIST_EXAMINED_BYTES)
+    if not os.access(tool, os.X_OK):
+        raise SystemExit("make_demo: %s is missing (scripts/build.sh builds it)" % tool)
+    # The server may already be serving OUT/server: its contents are replaced, not the folder.
+    for part in ("install", "expected", "trees"):
         shutil.rmtree(os.path.join(out, part), ignore_errors=True)
-    install = os.path.join(out, "install")
     server = os.path.join(out, "server")
+    os.makedirs(server, exist_ok=True)
+    for entry in os.listdir(server):
+        path = os.path.join(server, entry)
+        shutil.rmtree(path) if os.path.isdir(path) else os.remove(path)
+    install = os.path.join(out, "install")
     expected = os.path.join(out, "expected")
 
-    files = install_files()
-    for name, data in files.items():
-        write(os.path.join(install, name), data)
-    write(os.path.join(install, "VersionInfo.ini"), version_file(INSTALLED_VERSION))
-
-    patches = patch_files()
-    last = max(VERSIONS)
-    write(os.path.join(server, "tzan", "patch.txt"), patch_list(base_url))
-    write(os.path.join(server, "tzan", "PatchInfo.ini"), patch_info(last))
+    all_trees = trees()
+    for version, files in sorted(all_trees.items()):
+        tree_dir = os.path.join(out, "trees", str(version))
+        for name, data in files.items():
+            write(os.path.join(tree_dir, *name.split("/")), data)
+        archive = CHANGES[version][0] if version in CHANGES else False
+        publish(tool, key, server, tree_dir, version, base_url, archive)
     write(os.path.join(server, "tzan", "news.html"), NEWS_PAGE.encode("utf-8"))
-    for name in download_list():
-        write(os.path.join(server, "tzan", "patch", *server_name(name).split("/")), patches[name])
 
-    # The install at the last version: every listed name in fetch order, archives unpacked.
-    result = dict(files)
-    directories = set()
-    for name in download_list():
-        if not name.endswith(".zip"):
-            result[name] = patches[name]
-            continue
-        with zipfile.ZipFile(io.BytesIO(patches[name])) as zf:
-            for info in zf.infolist():
-                if info.filename.endswith("/"):
-                    directories.add(info.filename.rstrip("/"))
-                else:
-                    result[info.filename] = zf.read(info)
-    for name, data in result.items():
-        write(os.path.join(expected, name), data)
-    for d in directories:
-        os.makedirs(os.path.join(expected, d), exist_ok=True)
+    last = max(all_trees)
+    for name, data in list(all_trees[INSTALLED_VERSION].items()) + list(PLAYER_FILES.items()):
+        write(os.path.join(install, *name.split("/")), data)
+    write(os.path.join(install, "VersionInfo.ini"), version_file(INSTALLED_VERSION))
+    for name, data in list(all_trees[last].items()) + list(PLAYER_FILES.items()):
+        write(os.path.join(expected, *name.split("/")), data)
     write(os.path.join(expected, "VersionInfo.ini"), version_file(last))
-    print("demo data in %s: install at %d, server up to %d (%d files to fetch)"
-          % (out, INSTALLED_VERSION, last, len(download_list())))
+    print("demo data in %s: install at %d, server up to %d (published with %s)"
+          % (out, INSTALLED_VERSION, last, os.path.basename(tool)))
 
 
 def tree(root):
@@ -251,10 +224,13 @@ def main(argv):
     mode = p.add_mutually_exclusive_group(required=True)
     mode.add_argument("--base-url", help="address the server is reached at, e.g. http://127.0.0.1:8080")
     mode.add_argument("--check", metavar="INSTALL", help="compare INSTALL with OUT/expected")
+    p.add_argument("--publish", default=os.environ.get("QUORVEL_PUBLISH", DEFAULT_PUBLISH),
+                   help="the quorvel-publish program (default: the native build's)")
+    p.add_argument("--key", default=DEFAULT_KEY, help="the release key (default: the demo key)")
     args = p.parse_args(argv)
     if args.check:
         return 0 if check(args.out, args.check) else 1
-    generate(args.out, args.base_url)
+    generate(args.out, args.base_url, args.publish, args.key)
     return 0
 
 

@@ -14,6 +14,7 @@ SYSTEM_DLLS = {
     "ws2_32.dll", "wsock32.dll", "ole32.dll", "oleaut32.dll", "shell32.dll", "shlwapi.dll",
     "comctl32.dll", "msvcrt.dll", "atl.dll", "version.dll", "uxtheme.dll", "msimg32.dll",
     "bcrypt.dll",  # CNG (SHA-256, signatures): part of Windows since Vista
+    "crypt32.dll",  # PEM decoding for the publishing tool
 }
 
 

@@ -1,0 +1,25 @@
+// The operator's game directory: every regular file under it by its name as the launcher will
+// write it ("/" separators), with its SHA-256 and size.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "patch/ReleaseFormat.h"
+#include "platform/FileSystem.h"
+
+namespace qr::publish {
+
+struct GameTree {
+    std::map<std::string, FileDigest> files;
+    std::vector<std::string> skipped;  // launcher-owned files left out
+};
+
+std::optional<GameTree> ScanGameTree(const std::string& root, FileSystem& fs, std::string& problem);
+
+// Absent when the file cannot be read whole.
+std::optional<FileDigest> HashFile(FileSystem& fs, const std::string& path);
+
+}  // namespace qr::publish

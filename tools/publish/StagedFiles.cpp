@@ -1,0 +1,95 @@
+#include "tools/publish/StagedFiles.h"
+
+#include <memory>
+
+namespace qr::publish {
+namespace {
+
+constexpr char kTempSuffix[] = ".publishing";
+constexpr char kBackupSuffix[] = ".replaced";
+
+}  // namespace
+
+bool CopyFileBytes(FileSystem& fs, const std::string& from, WritableFile& out) {
+    std::unique_ptr<ReadableFile> in = fs.OpenRead(from);
+    if (!in) return false;
+    const uint64_t size = in->Size();
+    std::string buffer(1 << 16, '\0');
+    for (uint64_t offset = 0; offset < size;) {
+        const size_t got = in->ReadAt(offset, &buffer[0], buffer.size());
+        if (got == 0 || !out.Write(buffer.data(), got)) return false;
+        offset += got;
+    }
+    return true;
+}
+
+StagedFiles::~StagedFiles() {
+    if (committed_) return;
+    for (const File& f : files_)
+        if (!f.moved) fs_.Remove(f.temp);
+}
+
+bool StagedFiles::Stage(const std::string& target, const Writer& write, std::string& problem) {
+    File file;
+    file.target = target;
+    file.temp = target + kTempSuffix;
+    file.backup = target + kBackupSuffix;
+    file.existed = fs_.OpenRead(target) != nullptr;
+    std::unique_ptr<WritableFile> out = fs_.Create(file.temp);
+    if (!out) {
+        problem = "cannot create " + file.temp;
+        return false;
+    }
+    files_.push_back(file);
+    bool ok = write(*out, problem);
+    if (!out->Close() && ok) {
+        ok = false;
+        problem = "cannot write " + file.temp + " (disk full?)";
+    }
+    return ok;
+}
+
+// The replaced file is copied, not moved aside, so that the served name never goes missing.
+bool StagedFiles::Backup(File& file, std::string& problem) {
+    std::unique_ptr<WritableFile> out = fs_.Create(file.backup);
+    bool ok = out && CopyFileBytes(fs_, file.target, *out);
+    if (out && !out->Close()) ok = false;
+    if (!ok) {
+        fs_.Remove(file.backup);
+        problem = "cannot keep a copy of " + file.target + " (disk full?)";
+    }
+    return ok;
+}
+
+bool StagedFiles::Commit(std::string& problem) {
+    for (File& file : files_) {
+        if (file.existed && !Backup(file, problem)) {
+            RollBack();
+            return false;
+        }
+        if (!fs_.Replace(file.temp, file.target)) {
+            if (file.existed) fs_.Remove(file.backup);
+            problem = "cannot move " + file.temp + " over " + file.target;
+            RollBack();
+            return false;
+        }
+        file.moved = true;
+    }
+    committed_ = true;
+    for (const File& file : files_)
+        if (file.existed) fs_.Remove(file.backup);
+    return true;
+}
+
+void StagedFiles::RollBack() {
+    for (auto it = files_.rbegin(); it != files_.rend(); ++it) {
+        if (!it->moved) continue;
+        if (it->existed)
+            fs_.Replace(it->backup, it->target);
+        else
+            fs_.Remove(it->target);
+        it->moved = false;
+    }
+}
+
+}  // namespace qr::publish
