@@ -1,6 +1,7 @@
 #include "patch/PatchWorker.h"
 
 #include <cstdio>
+#include <set>
 #include <stdexcept>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include "common/SafeName.h"
 #include "patch/Download.h"
 #include "patch/InstallState.h"
+#include "patch/PartialDownload.h"
 #include "patch/PatchList.h"
 #include "patch/SettingsStore.h"
 
@@ -118,6 +120,7 @@ private:
 
     void AlreadyUpToDate() {
         RemovePatchInfo();
+        RemoveStalePartialDownloads({});
         SettingsStore versionStore(settings_);
         versionStore.SetFile(kVersionFileName);
         versionStore.WriteString("VERSION", "version", remoteVersion_);
@@ -136,6 +139,7 @@ private:
             FailUnreachableDescription();
             return;
         }
+        RemoveStalePartialDownloads(list.names);
         const int count = static_cast<int>(list.names.size());
         state_.totalProgress->SetRange32(0, count);
         // Directories and archives are relative to the current directory, which must be the install
@@ -166,11 +170,25 @@ private:
         state_.workerRunning = false;
     }
 
+    // Partial downloads of addresses this run does not fetch, or older than a week, are of no more use.
+    void RemoveStalePartialDownloads(const std::vector<std::string>& names) {
+        std::string base;
+        ReadPatchListValue(state_.patchListPath, kPatchBaseUrlLine, base);
+        std::set<std::string> addresses;
+        for (const std::string& name : names)
+            if (IsSafeRelativeName(name)) addresses.insert(ServerAddress(base, name));
+        const std::string dir = state_.installDir.Get();
+        RemoveStalePartials(fs_, dir.empty() ? "." : dir, addresses, CurrentUnixTime());
+    }
+
     // Returns false when the file could not be fetched whole or its archive was damaged.
     bool FetchOne(int i, int count, const std::string& name, std::string& patchBaseUrl) {
         ReadPatchListValue(state_.patchListPath, kPatchBaseUrlLine, patchBaseUrl);
         const std::string address = ServerAddress(patchBaseUrl, name);
-        auto response = session_->Open(address);
+        const std::string installDir = state_.installDir.Get();
+        const std::string target = LocalTargetPath(installDir, name);
+        OpenedDownload opened = OpenResumable(*session_, fs_, address, target, CurrentUnixTime());
+        auto response = std::move(opened.response);
         if (!response) return false;
         if (!IsSuccessStatus(response->StatusCode())) {
             // An error page never becomes a game file.
@@ -179,8 +197,15 @@ private:
         }
         for (const std::string& dir : DirectoriesToCreate(name)) fs_.MakeDirectory(dir);
         const long long announced = AnnouncedLength(*response);
-        const int expected = announced < 0 ? 0 : static_cast<int>(announced);
+        // A resumed body announces only the rest; the bar and the counter show the whole file.
+        const long long resumedFrom = opened.resumeFrom;
+        const int expected = announced < 0 ? 0 : static_cast<int>(resumedFrom + announced);
         if (running()) state_.fileProgress->SetRange32(0, expected);
+        if (resumedFrom > 0) {
+            if (running()) state_.fileProgress->SetPos(static_cast<int>(resumedFrom));
+            state_.bytesReceived = static_cast<int>(resumedFrom);
+            state_.bytesTotal = expected;
+        }
         char status[1200];
         std::snprintf(status, sizeof status, kTextReceivingFormat, name.c_str());
         state_.statusText.Set(status);
@@ -189,15 +214,15 @@ private:
         ui_.Invalidate(&kFileCounterArea, false);
         ui_.Invalidate(&kStatusLineArea, false);
 
-        const std::string installDir = state_.installDir.Get();
-        const std::string target = LocalTargetPath(installDir, name);
+        const ResumeContext resume{address, resumedFrom, opened.keptValidator};
         DownloadResult result = DownloadToFile(*response, fs_, target, announced, &state_.workerRunning,
                                                [this, expected](long long received) {
                                                    if (running()) state_.fileProgress->SetPos(static_cast<int>(received));
                                                    state_.bytesReceived = static_cast<int>(received);
                                                    state_.bytesTotal = expected;
                                                    ui_.Invalidate(&kByteCounterArea, false);
-                                               });
+                                               },
+                                               nullptr, &resume);
         response.reset();
         if (result.status == DownloadStatus::WriteFailed || result.status == DownloadStatus::ReplaceFailed)
             throw PatchAbort("cannot write " + target);

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace qr {
 
@@ -31,6 +32,11 @@ public:
 
 enum class MakeDirResult { Created, AlreadyExists, Failed };
 
+struct DirectoryEntry {
+    std::string name;  // without the directory
+    bool isDirectory = false;
+};
+
 class FileSystem {
 public:
     virtual ~FileSystem() = default;
@@ -44,6 +50,11 @@ public:
     virtual MakeDirResult MakeDirectory(const std::string& path) = 0;
     virtual bool IsDirectory(const std::string& path) = 0;
     virtual bool ChangeDirectory(const std::string& path) = 0;
+    // Opens an existing file for writing after its last byte (a resumed download); null when it
+    // cannot be opened or the adaptor cannot append.
+    virtual std::unique_ptr<WritableFile> OpenAppend(const std::string& /*path*/) { return nullptr; }
+    // The entries of a directory without "." and ".."; false when it cannot be listed.
+    virtual bool ListDirectory(const std::string& /*path*/, std::vector<DirectoryEntry>& /*out*/) { return false; }
 };
 
 // The real file system of the running platform.

@@ -1,4 +1,5 @@
-# Closing while a file is being downloaded: the launcher ends, no temporary file stays behind, the
+# Closing while a file is being downloaded: the launcher ends, only the interrupted download's
+# partial file stays behind (beside its record, for the next run to resume), the
 # file being fetched keeps its old content and every game file is whole (old, or new when its
 # download had finished before the close).
 e2e_make_demo
@@ -23,4 +24,6 @@ e2e_old_or_new "$E2E_WORK/install-before" "$E2E_DEMO/expected" "$E2E_INSTALL" \
 cmp -s "$E2E_WORK/install-before/$interrupted" "$E2E_INSTALL/$interrupted" \
   || e2e_fail "the file being downloaded at the close ($interrupted) changed"
 [ "$(e2e_ini_version "$E2E_INSTALL/VersionInfo.ini")" = 100 ] || e2e_fail "a stopped run recorded a version"
+[ -f "$E2E_INSTALL/$interrupted.qrpart" ] || e2e_fail "the interrupted download kept no record for the next run"
+rm -f "$E2E_INSTALL/$interrupted.qrtmp" "$E2E_INSTALL/$interrupted.qrpart"
 e2e_expect_no_leftovers
