@@ -71,8 +71,9 @@ private:
 
 class EntryExtractor {
 public:
-    EntryExtractor(ZipReader& reader, unsigned char* transfer, FileSystem& fs, FailureLog& failures)
-        : reader_(reader), transfer_(transfer), fs_(fs), failures_(failures) {}
+    EntryExtractor(ZipReader& reader, unsigned char* transfer, FileSystem& fs, FailureLog& failures,
+                   const EntryFilter* wanted = nullptr)
+        : reader_(reader), transfer_(transfer), fs_(fs), failures_(failures), wanted_(wanted) {}
 
     void ExtractCurrent();
 
@@ -86,6 +87,7 @@ private:
     unsigned char* transfer_;
     FileSystem& fs_;
     FailureLog& failures_;
+    const EntryFilter* wanted_;
     std::string label_;
 };
 
@@ -99,6 +101,7 @@ void EntryExtractor::ExtractCurrent() {
     if (!reader_.GetEntryInfo(nullptr, nameBuffer, info.nameLength + 1))
         return Fail("its name lies outside the archive");
     const std::string name(nameBuffer, info.nameLength);
+    if (wanted_ && *wanted_ && !(*wanted_)(name)) return;
     label_ += " \"" + Printable(name) + "\"";
 
     // The launcher runs elevated: a name that could reach outside the install directory never
@@ -168,15 +171,16 @@ bool EntryExtractor::CopyData(WritableFile& out, std::string& problem) {
 
 }  // namespace
 
-ExtractOutcome ExtractArchive(const std::string& archivePath, const std::atomic<bool>* runFlag,
-                              std::atomic<int>* doneOut, std::atomic<int>* totalOut, FileSystem& fs) {
+namespace {
+ExtractOutcome Extract(const std::string& archivePath, const std::atomic<bool>* runFlag, std::atomic<int>* doneOut,
+                       std::atomic<int>* totalOut, FileSystem& fs, const EntryFilter* wanted) {
     ZipReader reader;
     if (!reader.OpenArchive(archivePath, fs)) return {ExtractStatus::Failed, reader.Problem()};
     std::unique_ptr<unsigned char[]> transfer(new (std::nothrow) unsigned char[kTransferSize]);
     if (!transfer) return {ExtractStatus::Failed, "not enough memory to extract \"" + archivePath + "\""};
 
     FailureLog failures;
-    EntryExtractor extractor(reader, transfer.get(), fs, failures);
+    EntryExtractor extractor(reader, transfer.get(), fs, failures, wanted);
     bool stopped = false;
     bool more = reader.GoToFirstEntry();
     if (!more && !reader.Problem().empty()) failures.Add(reader.Problem());
@@ -208,6 +212,18 @@ ExtractOutcome ExtractArchive(const std::string& archivePath, const std::atomic<
     if (stopped)
         return {ExtractStatus::Stopped, "stopped after entry " + std::to_string(reached) + " of " + std::to_string(total)};
     return {};
+}
+
+}  // namespace
+
+ExtractOutcome ExtractArchive(const std::string& archivePath, const std::atomic<bool>* runFlag,
+                              std::atomic<int>* doneOut, std::atomic<int>* totalOut, FileSystem& fs) {
+    return Extract(archivePath, runFlag, doneOut, totalOut, fs, nullptr);
+}
+
+ExtractOutcome ExtractArchiveEntries(const std::string& archivePath, const EntryFilter& wanted,
+                                     const std::atomic<bool>* runFlag, FileSystem& fs) {
+    return Extract(archivePath, runFlag, nullptr, nullptr, fs, &wanted);
 }
 
 }  // namespace qr

@@ -1,6 +1,7 @@
 #include "patch/PatchWorker.h"
 
 #include <cstdio>
+#include <map>
 #include <set>
 #include <stdexcept>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "patch/InstallState.h"
 #include "patch/PartialDownload.h"
 #include "patch/PatchList.h"
+#include "patch/ReleaseManifest.h"
 #include "patch/SettingsStore.h"
 
 namespace qr {
@@ -133,6 +135,10 @@ private:
         DownloadListResult list = BuildDownloadList(
             state_.installedVersion, remoteVersion_,
             [&patchInfo](const std::string& section, const std::string& key) { return patchInfo.ReadString(section, key); });
+        // Described bytes are held to their size and hash before they replace anything.
+        servedDigests_ = ServedDigests(
+            state_.installedVersion, remoteVersion_,
+            [&patchInfo](const std::string& section, const std::string& key) { return patchInfo.ReadString(section, key); });
         RemovePatchInfo();
         if (list.remoteVersionMissing) {
             // A description without a version cannot be recorded: nothing is fetched.
@@ -215,6 +221,8 @@ private:
         ui_.Invalidate(&kStatusLineArea, false);
 
         const ResumeContext resume{address, resumedFrom, opened.keptValidator};
+        const auto described = servedDigests_.find(name);
+        const FileDigest* expectedDigest = described == servedDigests_.end() ? nullptr : &described->second;
         DownloadResult result = DownloadToFile(*response, fs_, target, announced, &state_.workerRunning,
                                                [this, expected](long long received) {
                                                    if (running()) state_.fileProgress->SetPos(static_cast<int>(received));
@@ -222,7 +230,7 @@ private:
                                                    state_.bytesTotal = expected;
                                                    ui_.Invalidate(&kByteCounterArea, false);
                                                },
-                                               nullptr, &resume);
+                                               expectedDigest, &resume);
         response.reset();
         if (result.status == DownloadStatus::WriteFailed || result.status == DownloadStatus::ReplaceFailed)
             throw PatchAbort("cannot write " + target);
@@ -272,6 +280,7 @@ private:
     std::function<std::unique_ptr<HttpSession>(const std::string&)> openSession_;
     std::unique_ptr<HttpSession> session_;
     std::string remoteVersion_;
+    std::map<std::string, FileDigest> servedDigests_;
 };
 
 }  // namespace

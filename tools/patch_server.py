@@ -185,7 +185,9 @@ class PatchRequestHandler(BaseHTTPRequestHandler):
     def send_file(self, f, st, fault, send_body):
         mode = fault.get("mode") if fault else None
         size = st.st_size
-        etag = '"%x-%x"' % (st.st_mtime_ns, size)
+        # The form nginx gives a static file (hex seconds of the change time, hex size), so that a
+        # test may hand a partial download from this server over to nginx on the same port.
+        etag = '"%x-%x"' % (int(st.st_mtime), size)
         modified = email.utils.formatdate(st.st_mtime, usegmt=True)
         with_validators = mode != "no-validator" and fault.get("validators", True) if fault else True
         validators = (etag, modified) if with_validators else ()
