@@ -167,10 +167,10 @@ bool ContinuesPartial(const HttpResponse& response, const PartialRecord& partial
     auto rangeText = response.HeaderText("Content-Range");
     auto range = rangeText ? ParseContentRange(*rangeText) : std::nullopt;
     if (!range || range->first != partial.bytes || range->last + 1 != range->total) return false;
-    if (auto length = response.ContentLengthText(); length && !length->empty()) {
-        auto announced = ParseContentLength(*length);
-        if (!announced || *announced != range->total - range->first) return false;
-    }
+    // Without a length the end of the rest could not be told from a connection that closed early.
+    auto length = response.ContentLengthText();
+    auto announced = length ? ParseContentLength(*length) : std::nullopt;
+    if (!announced || *announced != range->total - range->first) return false;
     // If-Range already asked the server to compare; a different validator in the answer means the
     // range belongs to other bytes.
     const std::string sent = ResumeValidator(response);
