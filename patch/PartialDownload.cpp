@@ -163,7 +163,7 @@ std::string ResumeValidator(const HttpResponse& response) {
 }
 
 bool ContinuesPartial(const HttpResponse& response, const PartialRecord& partial) {
-    if (response.StatusCode() != kHttpPartialContent) return false;
+    if (response.StatusCode() != kHttpPartialContent || partial.validator.empty()) return false;
     auto rangeText = response.HeaderText("Content-Range");
     auto range = rangeText ? ParseContentRange(*rangeText) : std::nullopt;
     if (!range || range->first != partial.bytes || range->last + 1 != range->total) return false;

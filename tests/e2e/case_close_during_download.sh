@@ -19,11 +19,11 @@ e2e_shot 01-downloading
 e2e_click_client $E2E_CLOSE_BUTTON_CENTRE
 e2e_wait_exit 30 || e2e_fail "the close button did not close the launcher"
 e2e_shot 02-closed
+[ -f "$E2E_INSTALL/$interrupted.qrpart" ] || e2e_fail "the interrupted download kept no record for the next run"
+rm -f "$E2E_INSTALL/$interrupted.qrtmp" "$E2E_INSTALL/$interrupted.qrpart"
 e2e_old_or_new "$E2E_WORK/install-before" "$E2E_DEMO/expected" "$E2E_INSTALL" \
   || e2e_fail "damaged game files: $(cat "$E2E_WORK/old-or-new.txt")"
 cmp -s "$E2E_WORK/install-before/$interrupted" "$E2E_INSTALL/$interrupted" \
   || e2e_fail "the file being downloaded at the close ($interrupted) changed"
 [ "$(e2e_ini_version "$E2E_INSTALL/VersionInfo.ini")" = 100 ] || e2e_fail "a stopped run recorded a version"
-[ -f "$E2E_INSTALL/$interrupted.qrpart" ] || e2e_fail "the interrupted download kept no record for the next run"
-rm -f "$E2E_INSTALL/$interrupted.qrtmp" "$E2E_INSTALL/$interrupted.qrpart"
 e2e_expect_no_leftovers
