@@ -101,6 +101,15 @@ int RunInstallCheck(const Options& options, const std::string& installDir, const
     check.patchListPath = patchListPath;
     check.repair = options.repair;
     check.runFlag = &running;
+    auto lastProgress = std::chrono::steady_clock::now();
+    check.progress = [&out, &lastProgress](const std::string& name, long long received, long long total) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now - lastProgress < std::chrono::milliseconds(100)) return;  // about ten updates a second
+        lastProgress = now;
+        std::string text = name + "  " + std::to_string(received);
+        if (total >= 0) text += " / " + std::to_string(total);
+        out.Progress(text + " Byte");
+    };
     const int status = qr::RunInstallCheck(*session, qr::SystemFileSystem(), settings, check,
                                            [&out](const std::string& line) { out.Line(line); });
     const bool interrupted = g_interrupted != 0;

@@ -15,6 +15,7 @@ struct InstallCheckOptions {
     std::string patchListPath;  // the downloaded patch list
     bool repair = false;
     const std::atomic<bool>* runFlag = nullptr;
+    FetchProgress progress;  // downloads of a repair; may be empty
 };
 
 // Prints one line per missing or damaged file and a summary through `say`. Returns 0 when the

@@ -86,7 +86,10 @@ private:
         if (auto text = opened.response->ContentLengthText(); text && !text->empty())
             if (auto value = ParseContentLength(*text)) announced = static_cast<long long>(*value);
         const ResumeContext resume{address, opened.resumeFrom, opened.keptValidator};
-        DownloadResult result = DownloadToFile(*opened.response, *c_.fs, target, announced, c_.runFlag, nullptr,
+        const long long total = announced < 0 ? -1 : opened.resumeFrom + announced;
+        ChunkObserver onChunk;
+        if (c_.progress) onChunk = [this, &name, total](long long received) { c_.progress(name, received, total); };
+        DownloadResult result = DownloadToFile(*opened.response, *c_.fs, target, announced, c_.runFlag, onChunk,
                                                ServedDigest(name, file), &resume);
         switch (result.status) {
             case DownloadStatus::Complete: break;

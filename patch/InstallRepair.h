@@ -14,6 +14,9 @@
 namespace qr {
 
 using LineSink = std::function<void(const std::string& line)>;
+// Told after each chunk of a download: the list name, the bytes the file has, its whole length (-1
+// when unknown).
+using FetchProgress = std::function<void(const std::string& name, long long received, long long total)>;
 
 struct RepairContext {
     HttpSession* session = nullptr;
@@ -22,6 +25,7 @@ struct RepairContext {
     std::string baseUrl;     // the patch files' base address (patch list line 3)
     const std::atomic<bool>* runFlag = nullptr;
     LineSink say;
+    FetchProgress progress;  // may be empty
 };
 
 struct RepairResult {
