@@ -138,10 +138,13 @@ class PatchRequestHandler(BaseHTTPRequestHandler):
             st = os.fstat(f.fileno())
             self.sent = 0
             self.sent_status = 0
+            self.counted = False
+            self.path_only = path
             try:
                 self.send_file(f, st, fault, send_body)
             finally:
-                self.server.record_sent({"path": path, "status": self.sent_status, "bytes": self.sent})
+                if not self.counted:
+                    self.server.record_sent({"path": path, "status": self.sent_status, "bytes": self.sent})
 
     def local_path(self, url_path):
         """The regular file under the root that url_path names, or None (also for escapes)."""
@@ -230,6 +233,10 @@ class PatchRequestHandler(BaseHTTPRequestHandler):
             return
         if mode == "drop":
             self.copy(f, int(fault.get("after", 0)))
+            # Counted before the client can see the close, so a test reading the count after its
+            # client ended finds it.
+            self.server.record_sent({"path": self.path_only, "status": status, "bytes": self.sent})
+            self.counted = True
             self.hang_up()
         elif mode == "slow":
             self.copy_slowly(f, size, float(fault.get("delay", 0.05)), int(fault.get("chunk", 1024)))
