@@ -105,6 +105,7 @@ DownloadListResult BuildDownloadList(const std::string& installedVersion, const 
             if (!seen.insert(name).second) continue;
             if (!IsSafeRelativeName(name) && result.refusedName.empty()) result.refusedName = name;
             result.names.push_back(std::move(name));
+            result.origins.push_back({section, std::to_string(k)});
         }
     }
     return result;

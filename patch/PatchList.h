@@ -24,8 +24,15 @@ std::string PatchListAddress();
 int VersionNumber(const std::string& version);
 std::string VersionSectionName(int version);
 
+// Where a name of the download list first appears: section "NNN", key "i".
+struct ItemOrigin {
+    std::string section;
+    std::string key;
+};
+
 struct DownloadListResult {
     std::vector<std::string> names;        // distinct, in first-appearance order
+    std::vector<ItemOrigin> origins;       // parallel to names
     bool remoteVersionMissing = false;     // the description names no version ("NULL")
     std::string refusedName;               // first name that would leave the install directory
 };

@@ -1,7 +1,6 @@
 #include "patch/PatchWorker.h"
 
 #include <cstdio>
-#include <map>
 #include <set>
 #include <stdexcept>
 #include <vector>
@@ -13,7 +12,7 @@
 #include "patch/InstallState.h"
 #include "patch/PartialDownload.h"
 #include "patch/PatchList.h"
-#include "patch/ReleaseManifest.h"
+#include "patch/ReleaseCheck.h"
 #include "patch/SettingsStore.h"
 
 namespace qr {
@@ -27,6 +26,9 @@ constexpr ClientRect kByteCounterArea{629, 63, 819, 75};
 struct PatchAbort : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
+
+// A signed description is read whole into memory to be checked; none comes near this.
+constexpr uint64_t kMaxDescriptionBytes = 16 * 1024 * 1024;
 
 bool IsSuccessStatus(int status) { return status >= 200 && status <= 299; }
 
@@ -56,7 +58,7 @@ class Run {
 public:
     explicit Run(PatchWorkerContext& context)
         : state_(*context.state), ui_(*context.ui), settings_(*context.settings), fs_(*context.fileSystem),
-          openSession_(context.openSession) {}
+          openSession_(context.openSession), releaseKeyPem_(context.releaseKeyPem) {}
 
     void Execute() {
         WaitCursor cursor(ui_);
@@ -75,6 +77,12 @@ public:
             }
             SettingsStore store(settings_);
             store.SetFile(state_.currentFile);
+            if (!releaseKeyPem_.empty() && !SignedDescriptionAccepted(store)) {
+                // Unsigned or refused: treated like a description that never arrived, and not kept.
+                RemovePatchInfo();
+                FailUnreachableDescription();
+                return;
+            }
             remoteVersion_ = store.ReadString("VERSION", "version");
             if (state_.installedVersion == remoteVersion_)
                 AlreadyUpToDate();
@@ -101,6 +109,7 @@ private:
     bool FetchPatchDescription() {
         std::string patchInfoUrl;
         ReadPatchListValue(state_.patchListPath, kPatchInfoUrlLine, patchInfoUrl);
+        patchInfoUrl_ = patchInfoUrl;
         auto response = patchInfoUrl.empty() ? nullptr : session_->Open(patchInfoUrl);
         if (!response || !running()) return false;
         if (!IsSuccessStatus(response->StatusCode())) return false;
@@ -110,6 +119,43 @@ private:
         if (result.status == DownloadStatus::WriteFailed || result.status == DownloadStatus::ReplaceFailed)
             throw PatchAbort("cannot write " + target);
         return result.status == DownloadStatus::Complete;
+    }
+
+    // The signature is fetched from the description's own address and checked over the exact bytes
+    // on disk, which are the bytes the store reads.
+    bool SignedDescriptionAccepted(SettingsStore& store) {
+        std::string signature;
+        if (!FetchSmall(patchInfoUrl_ + kSignatureSuffix, kMaxSignatureBytes, signature)) return false;
+        std::string description;
+        if (!ReadWholeFile(PatchInfoPath(), kMaxDescriptionBytes, description)) return false;
+        if (!DescriptionSignatureValid(description, signature, releaseKeyPem_)) return false;
+        return CheckSignedRelease(state_.installedVersion, store.ReadString("VERSION", "version"),
+                                  store.ReadString("VERSION", "expires"), TodayUtc()) == ReleaseRefusal::None;
+    }
+
+    bool FetchSmall(const std::string& url, size_t limit, std::string& body) {
+        auto response = session_->Open(url);
+        if (!response || !running() || !IsSuccessStatus(response->StatusCode())) return false;
+        char chunk[kHttpChunkSize];
+        for (;;) {
+            const ReadResult read = response->Read(chunk, sizeof chunk);
+            if (read.status == ReadStatus::End) return true;
+            if (read.status == ReadStatus::Error || body.size() + read.count > limit || !running()) return false;
+            body.append(chunk, read.count);
+        }
+    }
+
+    bool ReadWholeFile(const std::string& path, uint64_t limit, std::string& bytes) {
+        auto file = fs_.OpenRead(path);
+        if (!file || file->Size() > limit) return false;
+        bytes.resize(static_cast<size_t>(file->Size()));
+        size_t done = 0;
+        while (done < bytes.size()) {
+            const size_t got = file->ReadAt(done, &bytes[done], bytes.size() - done);
+            if (got == 0) return false;
+            done += got;
+        }
+        return true;
     }
 
     void FailUnreachableDescription() {
@@ -135,10 +181,12 @@ private:
         DownloadListResult list = BuildDownloadList(
             state_.installedVersion, remoteVersion_,
             [&patchInfo](const std::string& section, const std::string& key) { return patchInfo.ReadString(section, key); });
-        // Described bytes are held to their size and hash before they replace anything.
-        servedDigests_ = ServedDigests(
-            state_.installedVersion, remoteVersion_,
-            [&patchInfo](const std::string& section, const std::string& key) { return patchInfo.ReadString(section, key); });
+        // The digest lines are read before the description goes.
+        std::vector<ItemDigest> digests;
+        for (const ItemOrigin& origin : list.origins)
+            digests.push_back(LookUpItemDigest(
+                [&patchInfo](const std::string& section, const std::string& key) { return patchInfo.ReadString(section, key); },
+                origin));
         RemovePatchInfo();
         if (list.remoteVersionMissing) {
             // A description without a version cannot be recorded: nothing is fetched.
@@ -162,7 +210,15 @@ private:
                 anyFileFailed = true;
                 continue;
             }
-            if (!FetchOne(i, count, name, patchBaseUrl)) anyFileFailed = true;
+            const ItemDigest& digest = digests[static_cast<size_t>(i)];
+            // A key demands a line for every item; a line that is there is always held to, and one
+            // that cannot be read describes nothing the bytes could match.
+            const bool described = digest.state == DigestLineState::Present;
+            if (digest.state == DigestLineState::Malformed || (!described && !releaseKeyPem_.empty())) {
+                anyFileFailed = true;
+                continue;
+            }
+            if (!FetchOne(i, count, name, patchBaseUrl, described ? &digest.digest : nullptr)) anyFileFailed = true;
         }
         cursor.End();
         if (running() && !anyFileFailed) {
@@ -188,7 +244,7 @@ private:
     }
 
     // Returns false when the file could not be fetched whole or its archive was damaged.
-    bool FetchOne(int i, int count, const std::string& name, std::string& patchBaseUrl) {
+    bool FetchOne(int i, int count, const std::string& name, std::string& patchBaseUrl, const FileDigest* described) {
         ReadPatchListValue(state_.patchListPath, kPatchBaseUrlLine, patchBaseUrl);
         const std::string address = ServerAddress(patchBaseUrl, name);
         const std::string installDir = state_.installDir.Get();
@@ -221,8 +277,6 @@ private:
         ui_.Invalidate(&kStatusLineArea, false);
 
         const ResumeContext resume{address, resumedFrom, opened.keptValidator};
-        const auto described = servedDigests_.find(name);
-        const FileDigest* expectedDigest = described == servedDigests_.end() ? nullptr : &described->second;
         DownloadResult result = DownloadToFile(*response, fs_, target, announced, &state_.workerRunning,
                                                [this, expected](long long received) {
                                                    if (running()) state_.fileProgress->SetPos(static_cast<int>(received));
@@ -230,7 +284,7 @@ private:
                                                    state_.bytesTotal = expected;
                                                    ui_.Invalidate(&kByteCounterArea, false);
                                                },
-                                               expectedDigest, &resume);
+                                               described, &resume);
         response.reset();
         if (result.status == DownloadStatus::WriteFailed || result.status == DownloadStatus::ReplaceFailed)
             throw PatchAbort("cannot write " + target);
@@ -280,7 +334,8 @@ private:
     std::function<std::unique_ptr<HttpSession>(const std::string&)> openSession_;
     std::unique_ptr<HttpSession> session_;
     std::string remoteVersion_;
-    std::map<std::string, FileDigest> servedDigests_;
+    const std::string releaseKeyPem_;
+    std::string patchInfoUrl_;
 };
 
 }  // namespace

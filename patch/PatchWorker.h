@@ -38,6 +38,9 @@ struct PatchWorkerContext {
     std::shared_ptr<SettingsPlatform> settings;
     FileSystem* fileSystem = &SystemFileSystem();
     std::function<std::unique_ptr<HttpSession>(const std::string& agent)> openSession = OpenHttpSession;
+    // The release key as PEM; empty when none is built in. With a key the description must be signed
+    // and every item described by its digest line.
+    std::string releaseKeyPem;
 };
 
 // Runs the procedure on the calling thread; returns 1 on every path. The window sets

@@ -100,23 +100,4 @@ ReleaseManifest BuildReleaseManifest(std::string_view patchInfoText) {
     return manifest;
 }
 
-std::map<std::string, FileDigest> ServedDigests(const std::string& installedVersion, const std::string& remoteVersion,
-                                                const PatchInfoLookup& lookup) {
-    std::map<std::string, FileDigest> digests;
-    if (remoteVersion == kAbsent || installedVersion == remoteVersion) return digests;
-    const long long first = static_cast<long long>(VersionNumber(installedVersion)) + 1;
-    const long long last = VersionNumber(remoteVersion);
-    for (long long v = first; v <= last; ++v) {
-        const std::string section = VersionSectionName(static_cast<int>(v));
-        for (int k = 0; k <= kLastKeyIndex; ++k) {
-            const std::string name = lookup(section, std::to_string(k));
-            if (name == kAbsent) break;
-            if (digests.count(name)) continue;
-            if (auto digest = ParseDigestLine(lookup(HashSectionName(section), std::to_string(k))))
-                digests.emplace(name, *digest);
-        }
-    }
-    return digests;
-}
-
 }  // namespace qr

@@ -31,10 +31,4 @@ struct ReleaseManifest {
 
 ReleaseManifest BuildReleaseManifest(std::string_view patchInfoText);
 
-// The digests of the bytes served for each name of the versions after `installedVersion` up to
-// `remoteVersion` (the `[NNN.sha256]` line of the name's first appearance; every line of a name
-// describes its newest content).
-std::map<std::string, FileDigest> ServedDigests(const std::string& installedVersion, const std::string& remoteVersion,
-                                                const PatchInfoLookup& lookup);
-
 }  // namespace qr

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include "archive/ArchiveExtraction.h"
-#include "patch/IniText.h"
 #include "patch/InstallVerify.h"
 #include "platform/Sha256.h"
 #include "tests/archive/ZipBuilder.h"
@@ -53,12 +52,6 @@ TEST(ReleaseManifest, LaterVersionsWinAndArchiveEntriesNameTheirArchives) {
     EXPECT_EQ(m.refused, (std::vector<std::string>{"../evil.txt", "/abs.txt"}));
     EXPECT_EQ(BuildReleaseManifest("[101]\r\n0=a\r\n").version, "NULL");
 
-    // The run's digests: the first appearance of a name after the installed version.
-    auto lookup = [&text](const std::string& s, const std::string& k) { return IniLookup(text, s, k).value_or("NULL"); };
-    auto digests = ServedDigests("101", "103", lookup);
-    EXPECT_EQ(digests.size(), 1u);
-    EXPECT_EQ(digests.at("data/x.dat").sha256Hex, DigestHex(Sha256Of("x2")));
-    EXPECT_EQ(ServedDigests("100", "103", lookup).size(), 3u);
 }
 
 TEST(ReleaseManifest, VerifyTellsMissingDamagedAndIntactFiles) {

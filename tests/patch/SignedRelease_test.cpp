@@ -1,0 +1,246 @@
+// The patch procedure with a release key: signed descriptions, digest lines, no step-down, expiry.
+// Native only (the signatures are made with libcrypto); the Windows side is driven end to end by the
+// command-line tests.
+#ifndef _WIN32
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "patch/InstallState.h"
+#include "patch/PatchWorker.h"
+#include "patch/ReleaseFormat.h"
+#include "patch/SettingsStore.h"
+#include "platform/Sha256.h"
+#include "tests/archive/ZipBuilder.h"
+#include "tests/support/DemoSigner.h"
+#include "tests/support/FakeHttp.h"
+#include "tests/support/RecordingUi.h"
+#include "tests/support/TempDir.h"
+
+namespace qr {
+namespace {
+
+using test::FileExists;
+using test::ReadFileBytes;
+using test::WriteFileBytes;
+
+constexpr char kInfoUrl[] = "http://srv/tzan/PatchInfo.ini";
+constexpr char kSigUrl[] = "http://srv/tzan/PatchInfo.ini.sig";
+constexpr char kBase[] = "http://srv/files";
+constexpr char kInfoFailed[] = "message 패치 정보를 받는데 실패했습니다. 다시 실행 하시기 바랍니다.";
+
+std::string DigestLineOf(const std::string& bytes) { return FormatDigestLine({DigestHex(Sha256Of(bytes)), bytes.size()}); }
+
+class SignedReleaseTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        cwd_ = std::make_unique<test::CurrentDirGuard>(dir.path());
+        WriteFileBytes(dir.Join("patch.txt"), std::string("[PATCH]\r\ninfo=") + kInfoUrl +
+                                                  "\r\nnews=http://srv/news.html\r\nbase=" + kBase + "\r\n");
+        settings = MakeFixedDirSettings(dir.path());
+        state->patchListPath = ReadInstallDir(*state, *settings) + state->patchListName;
+        WriteFileBytes(dir.Join("VersionInfo.ini"), "[VERSION]\r\nversion=101\r\n");
+        WriteFileBytes(dir.Join("game.bin"), "old game");
+        LoadInstalledVersion(*state, *settings);
+    }
+
+    // Version 102 brings game.bin and a map (served as .bap); the description is signed.
+    std::string Release(const std::string& versionLines = "version=102\r\n") {
+        const std::string game = "new game bytes", map = "new map";
+        Serve("game.bin", game);
+        Serve("maps/one.bap", map);
+        return "[VERSION]\r\n" + versionLines + "[102]\r\n0=game.bin\r\n1=maps/one.map\r\n[102.sha256]\r\n0=" +
+               DigestLineOf(game) + "\r\n1=" + DigestLineOf(map) + "\r\n";
+    }
+    void Publish(const std::string& description, const std::string& signedBytes) {
+        http.resources[kInfoUrl] = {200, description};
+        http.resources[kSigUrl] = {200, test::SignWithDemoKey(signedBytes)};
+    }
+    void Publish(const std::string& description) { Publish(description, description); }
+    test::FakeResource& Serve(const std::string& name, const std::string& body) {
+        http.resources[std::string(kBase) + "/" + name] = {200, body};
+        return http.resources[std::string(kBase) + "/" + name];
+    }
+    std::string RecordedVersion() {
+        SettingsStore store(*settings);
+        store.SetFile("VersionInfo.ini");
+        return store.ReadString("VERSION", "version");
+    }
+    void Run(bool withKey = true) {
+        state->workerRunning = true;
+        PatchWorkerContext context;
+        context.state = state;
+        context.ui = ui;
+        context.settings = settings;
+        context.openSession = http.Factory();
+        if (withKey) context.releaseKeyPem = test::DemoPublicKeyPem();
+        EXPECT_EQ(PatchWorker(context), 1);
+    }
+    // Path B: the patch-info failure, nothing fetched past the description and its signature.
+    void ExpectRefusedDescription(const std::string& what) {
+        EXPECT_TRUE(log->Has(kInfoFailed)) << what;
+        EXPECT_EQ(state->statusText.Get(), "다시 실행 하시기 바랍니다.") << what;
+        EXPECT_FALSE(log->Has("finished ok")) << what;
+        for (const std::string& request : http.requests)
+            EXPECT_TRUE(request == kInfoUrl || request == kSigUrl) << what << ": fetched " << request;
+        EXPECT_FALSE(FileExists(dir.Join("PatchInfo.ini"))) << what;
+        ExpectNothingChanged(what);
+    }
+    void ExpectNothingChanged(const std::string& what) {
+        EXPECT_EQ(RecordedVersion(), "101") << what;
+        EXPECT_EQ(ReadFileBytes(dir.Join("game.bin")), "old game") << what;
+        EXPECT_FALSE(FileExists(dir.Join("maps/one.map"))) << what;
+        EXPECT_FALSE(state->readyToStart) << what;
+    }
+    void Reset() {
+        log = std::make_shared<test::EventLog>();
+        state = test::MakeLoggedState(log);
+        ui = std::make_shared<test::RecordingUi>(state, log);
+        state->patchListPath = ReadInstallDir(*state, *settings) + state->patchListName;
+        LoadInstalledVersion(*state, *settings);
+        http.resources.clear();
+        http.requests.clear();
+    }
+
+    test::TempDir dir;
+    std::unique_ptr<test::CurrentDirGuard> cwd_;
+    test::FakeHttp http;
+    std::shared_ptr<test::EventLog> log = std::make_shared<test::EventLog>();
+    std::shared_ptr<LauncherState> state = test::MakeLoggedState(log);
+    std::shared_ptr<test::RecordingUi> ui = std::make_shared<test::RecordingUi>(state, log);
+    std::shared_ptr<SettingsPlatform> settings;
+};
+
+TEST_F(SignedReleaseTest, SignedReleasePatchesAndRecordsTheVersion) {
+    Publish(Release("version=102\r\nexpires=2999-12-31\r\n"));
+    Run();
+    EXPECT_TRUE(log->Has("finished ok"));
+    EXPECT_EQ(ReadFileBytes(dir.Join("game.bin")), "new game bytes");
+    EXPECT_EQ(ReadFileBytes(dir.Join("maps/one.map")), "new map");
+    EXPECT_EQ(RecordedVersion(), "102");
+    EXPECT_FALSE(FileExists(dir.Join("PatchInfo.ini")));
+}
+
+TEST_F(SignedReleaseTest, DescriptionsThatDoNotVerifyTakeTheRunAgainPathAndAreNotKept) {
+    const std::string good = Release();
+    for (int variant = 0; variant < 6; ++variant) {
+        Reset();
+        // A description left from an earlier run must not survive a refused one.
+        WriteFileBytes(dir.Join("PatchInfo.ini"), "[VERSION]\r\nversion=100\r\n");
+        Release();
+        std::string flipped = good;
+        flipped[good.find("0=game.bin") + 2] ^= 0x01;
+        switch (variant) {
+            case 0: Publish(flipped, good); break;  // one byte of the description changed
+            case 1: Publish(good); http.resources.erase(kSigUrl); break;  // signature unreachable
+            case 2: Publish(good); http.resources[kSigUrl] = {404, "<html>not found</html>"}; break;
+            case 3: Publish(good, good + " "); break;  // signature of other bytes
+            case 4: Publish(good); http.resources[kSigUrl].body.back() ^= 0x01; break;
+            case 5: Publish(good); http.resources[kSigUrl] = {200, std::string(4096, '0')}; break;
+        }
+        Run();
+        ExpectRefusedDescription("variant " + std::to_string(variant));
+    }
+}
+
+TEST_F(SignedReleaseTest, LowerOrExpiredSignedVersionsAreRefusedAndEqualTextIsUpToDate) {
+    const std::vector<std::pair<std::string, std::string>> refused = {
+        {"lower", "version=100\r\n"},
+        {"expired", "version=102\r\nexpires=2000-01-01\r\n"},
+        {"malformed expiry", "version=102\r\nexpires=someday\r\n"},
+        {"same but expired", "version=101\r\nexpires=2000-01-01\r\n"},
+    };
+    for (const auto& [what, lines] : refused) {
+        Reset();
+        Publish(Release(lines));
+        Run();
+        ExpectRefusedDescription(what);
+    }
+    Reset();
+    Publish(Release("version=101\r\n"));
+    Run();
+    EXPECT_TRUE(log->Has("finished ok"));
+    EXPECT_EQ(http.requests, (std::vector<std::string>{kInfoUrl, kSigUrl}));
+    EXPECT_EQ(RecordedVersion(), "101");
+}
+
+TEST_F(SignedReleaseTest, ItemsMustMatchTheirDigestLines) {
+    const std::vector<std::string> cases = {"game.bin differs", "game.bin longer", "map line missing",
+                                            "map line malformed"};
+    for (const std::string& what : cases) {
+        Reset();
+        std::remove(dir.Join("maps/one.map").c_str());
+        WriteFileBytes(dir.Join("game.bin"), "old game");
+        std::string text = Release();
+        if (what == "game.bin differs") Serve("game.bin", "NEW game bytes");
+        if (what == "game.bin longer") Serve("game.bin", "new game bytes!");
+        if (what == "map line missing") text.erase(text.find("1=", text.find(".sha256")));
+        if (what == "map line malformed") text.replace(text.rfind(' '), 1, "  ");
+        Publish(text);
+        Run();
+        EXPECT_TRUE(log->Has("finished failed")) << what;
+        EXPECT_EQ(RecordedVersion(), "101") << what;
+        const bool gameBad = what.rfind("game.bin", 0) == 0;
+        EXPECT_EQ(ReadFileBytes(dir.Join("game.bin")), gameBad ? "old game" : "new game bytes") << what;
+        EXPECT_EQ(FileExists(dir.Join("maps/one.map")), gameBad) << what;
+        if (!gameBad) {
+            // An item without a usable line is never fetched.
+            for (const std::string& request : http.requests) EXPECT_EQ(request.find("one.bap"), std::string::npos) << what;
+        }
+        for (const auto& f : test::ListFiles(dir.path())) EXPECT_EQ(f.find(".qrtmp"), std::string::npos) << f;
+    }
+}
+
+TEST_F(SignedReleaseTest, WithoutAKeyUnsignedReleasesWorkAndPresentLinesStillHold) {
+    // An old-style server: no signature, no digest lines.
+    http.resources[kInfoUrl] = {200, "[VERSION]\r\nversion=102\r\n[102]\r\n0=game.bin\r\n"};
+    Serve("game.bin", "unsigned game");
+    Run(false);
+    EXPECT_TRUE(log->Has("finished ok"));
+    EXPECT_EQ(ReadFileBytes(dir.Join("game.bin")), "unsigned game");
+    EXPECT_EQ(RecordedVersion(), "102");
+    EXPECT_EQ(http.requests.size(), 2u) << "no signature is asked for";
+
+    WriteFileBytes(dir.Join("VersionInfo.ini"), "[VERSION]\r\nversion=101\r\n");
+    WriteFileBytes(dir.Join("game.bin"), "old game");
+    Reset();
+    const std::string text = Release();
+    http.resources[kInfoUrl] = {200, text};
+    Serve("game.bin", "corrupted on the way");
+    Run(false);
+    EXPECT_TRUE(log->Has("finished failed"));
+    EXPECT_EQ(ReadFileBytes(dir.Join("game.bin")), "old game");
+    EXPECT_EQ(ReadFileBytes(dir.Join("maps/one.map")), "new map");
+    EXPECT_EQ(RecordedVersion(), "101");
+}
+
+TEST_F(SignedReleaseTest, SignedArchivesAreHeldToTheirDigestBeforeUnpacking) {
+    test::ZipBuilder zip;
+    zip.Add("data/inside.txt", "from the archive");
+    const std::string archive = zip.Build();
+    Serve("patch102.zip", archive);
+    std::string text = "[VERSION]\r\nversion=102\r\n[102]\r\n0=patch102.zip\r\n[102.sha256]\r\n0=" +
+                       DigestLineOf(archive) + "\r\n";
+    Publish(text);
+    Run();
+    EXPECT_TRUE(log->Has("finished ok"));
+    EXPECT_EQ(ReadFileBytes(dir.Join("data/inside.txt")), "from the archive");
+
+    Reset();
+    WriteFileBytes(dir.Join("VersionInfo.ini"), "[VERSION]\r\nversion=101\r\n");
+    LoadInstalledVersion(*state, *settings);
+    WriteFileBytes(dir.Join("data/inside.txt"), "old");
+    std::string tampered = archive;
+    tampered[tampered.size() / 2] ^= 0x01;
+    Serve("patch102.zip", tampered);
+    Publish(text);
+    Run();
+    EXPECT_TRUE(log->Has("finished failed"));
+    EXPECT_EQ(ReadFileBytes(dir.Join("data/inside.txt")), "old");
+    EXPECT_FALSE(FileExists(dir.Join("patch102.zip")));
+    EXPECT_EQ(RecordedVersion(), "101");
+}
+
+}  // namespace
+}  // namespace qr
+#endif
