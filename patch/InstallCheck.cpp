@@ -1,6 +1,8 @@
 #include "patch/InstallCheck.h"
 
+#include "patch/IniText.h"
 #include "patch/PatchList.h"
+#include "patch/ReleaseCheck.h"
 #include "patch/SettingsStore.h"
 #include "platform/HttpText.h"
 
@@ -16,6 +18,38 @@ std::string Summary(const char* what, const VerifyReport& report, const std::str
                        ", " + std::to_string(missing) + " missing, " + std::to_string(damaged) + " damaged";
     if (report.unchecked > 0) text += ", " + std::to_string(report.unchecked) + " present without a described digest";
     return text;
+}
+
+// With a key, a description that does not verify is not believed at all, as in a patch run.
+bool SignedReleaseAccepted(HttpSession& session, SettingsPlatform& settings, const std::string& infoUrl,
+                           const std::string& description, const ReleaseManifest& manifest, const std::string& key,
+                           const LineSink& say) {
+    const auto signature = FetchSmallBody(session, infoUrl + kSignatureSuffix, kMaxSignatureBytes);
+    if (!signature || !DescriptionSignatureValid(description, *signature, key)) {
+        say("the patch description's signature does not verify");
+        return false;
+    }
+    SettingsStore versions(settings);
+    versions.SetFile(kVersionFileName);
+    const std::string installed = versions.ReadString("VERSION", "version");
+    const std::string expires = IniLookup(description, "VERSION", "expires").value_or(kAbsent);
+    switch (CheckSignedRelease(installed, manifest.version, expires, TodayUtc())) {
+        case ReleaseRefusal::None: break;
+        case ReleaseRefusal::LowerVersion:
+            say("refused: the description's version " + manifest.version + " is below the installed " + installed);
+            return false;
+        case ReleaseRefusal::Expired:
+        case ReleaseRefusal::MalformedExpiry:
+            say("refused: the description has expired (" + expires + ")");
+            return false;
+    }
+    bool allDescribed = true;
+    for (const ManifestFile& file : manifest.files)
+        if (!file.hasDigest) {
+            say("refused  " + file.name + " (no digest line)");
+            allDescribed = false;
+        }
+    return allDescribed;
 }
 
 }  // namespace
@@ -56,6 +90,9 @@ int RunInstallCheck(HttpSession& session, FileSystem& fs, SettingsPlatform& sett
         return 1;
     }
     for (const std::string& name : manifest.refused) say("refused  " + name + " (leaves the install directory)");
+    if (!options.releaseKeyPem.empty() &&
+        !SignedReleaseAccepted(session, settings, infoUrl, *description, manifest, options.releaseKeyPem, say))
+        return 1;
 
     VerifyReport report = VerifyInstall(fs, options.installDir, manifest);
     for (const CheckedFile& problem : report.problems) say(DescribeProblem(problem));

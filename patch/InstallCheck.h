@@ -16,6 +16,9 @@ struct InstallCheckOptions {
     bool repair = false;
     const std::atomic<bool>* runFlag = nullptr;
     FetchProgress progress;  // downloads of a repair; may be empty
+    // The release key as PEM, empty when none is built in. With a key the description must verify,
+    // must not step down or be expired, and must describe every file by its digest.
+    std::string releaseKeyPem;
 };
 
 // Prints one line per missing or damaged file and a summary through `say`. Returns 0 when the
