@@ -13,6 +13,7 @@ SYSTEM_DLLS = {
     "kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "wininet.dll", "urlmon.dll",
     "ws2_32.dll", "wsock32.dll", "ole32.dll", "oleaut32.dll", "shell32.dll", "shlwapi.dll",
     "comctl32.dll", "msvcrt.dll", "atl.dll", "version.dll", "uxtheme.dll", "msimg32.dll",
+    "bcrypt.dll",  # CNG, for SHA-256 (a part of Windows since Vista)
 }
 
 
