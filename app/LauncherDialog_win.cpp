@@ -10,6 +10,7 @@
 #include "patch/InstallState.h"
 #include "patch/PatchList.h"
 #include "patch/PatchWorker.h"
+#include "patch/ReleaseKey.h"
 #include "platform/Cp949_win.h"
 #include "platform/FileSystem.h"
 #include "ui/AppInfo.h"
@@ -138,6 +139,7 @@ void LauncherDialog::StartWorkerOrComplain() {
     context.state = state_;
     context.ui = patchUi_;
     context.settings = settings_;
+    context.releaseKeyPem = BuiltInReleaseKeyPem();
     workerThread_ = StartDetachedWorker([context]() mutable { PatchWorker(std::move(context)); });
     if (!workerThread_) state_->workerRunning = false;
 }

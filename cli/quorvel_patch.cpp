@@ -20,6 +20,7 @@
 #include "patch/InstallState.h"
 #include "patch/PatchList.h"
 #include "patch/PatchWorker.h"
+#include "patch/ReleaseKey.h"
 #include "patch/SettingsStore.h"
 
 namespace {
@@ -101,6 +102,7 @@ int RunInstallCheck(const Options& options, const std::string& installDir, const
     check.patchListPath = patchListPath;
     check.repair = options.repair;
     check.runFlag = &running;
+    check.releaseKeyPem = qr::BuiltInReleaseKeyPem();
     auto lastProgress = std::chrono::steady_clock::now();
     check.progress = [&out, &lastProgress](const std::string& name, long long received, long long total) {
         const auto now = std::chrono::steady_clock::now();
@@ -163,6 +165,7 @@ int main(int argc, char** argv) {
     context.state = state;
     context.ui = ui;
     context.settings = settings;
+    context.releaseKeyPem = qr::BuiltInReleaseKeyPem();
     std::signal(SIGINT, OnInterrupt);
     std::signal(SIGTERM, OnInterrupt);
 

@@ -21,7 +21,8 @@ struct InstallCheckOptions {
     std::string releaseKeyPem;
 };
 
-// Prints one line per missing or damaged file and a summary through `say`. Returns 0 when the
+// Prints one line per missing or damaged file and a summary through `say`. A repair makes the
+// install directory the current directory, as a patch run does (archives unpack relative to it). Returns 0 when the
 // install matches its description (after the repair, with repair), 1 otherwise.
 int RunInstallCheck(HttpSession& session, FileSystem& fs, SettingsPlatform& settings,
                     const InstallCheckOptions& options, const LineSink& say);

@@ -12,6 +12,10 @@
 #define QR_PATCH_LIST_ADDRESS "http://patch.quorvel-rpg.example/tzan/patch.txt"
 #endif
 
+#ifndef QR_PATCH_LIST_OVERRIDE
+#define QR_PATCH_LIST_OVERRIDE 1
+#endif
+
 namespace qr {
 namespace {
 
@@ -72,7 +76,9 @@ void ReadPatchListValue(const std::string& patchListPath, int line, std::string&
 }
 
 std::string PatchListAddress() {
-    if (const char* url = std::getenv("QUORVEL_PATCH_LIST_URL"); url && *url) return url;
+    // With a release key built in the override only picks a mirror: what it brings must still be signed.
+    if (QR_PATCH_LIST_OVERRIDE)
+        if (const char* url = std::getenv("QUORVEL_PATCH_LIST_URL"); url && *url) return url;
     return QR_PATCH_LIST_ADDRESS;
 }
 

@@ -17,7 +17,8 @@ inline constexpr int kPatchBaseUrlLine = 3;
 // left unchanged when the file cannot be read or the line has no "=" there.
 void ReadPatchListValue(const std::string& patchListPath, int line, std::string& dest);
 
-// The compiled-in patch list address, or QUORVEL_PATCH_LIST_URL when that is set.
+// The compiled-in patch list address, or QUORVEL_PATCH_LIST_URL when that is set and the build
+// honours it (QR_PATCH_LIST_OVERRIDE).
 std::string PatchListAddress();
 
 // Decimal reading of a version text (atoi rules) and its section name ("%0.3d").

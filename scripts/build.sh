@@ -18,7 +18,8 @@ configure() {  # dir, extra args...
   cmake -S "$root" -B "$root/build/$dir" -DCMAKE_BUILD_TYPE=Release "${host_args[@]}" "$@" >/dev/null
 }
 
-configure win32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake"
+# The shipping tree takes its patch list only from the compiled-in address.
+configure win32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" -DQUORVEL_PATCH_LIST_OVERRIDE=OFF
 configure win64 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake"
 configure native -DQUORVEL_WIN64_BUILD_DIR="$root/build/win64" -DQUORVEL_WIN32_BUILD_DIR="$root/build/win32"
 

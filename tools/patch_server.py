@@ -28,6 +28,7 @@ import json
 import re
 import os
 import signal
+import ssl
 import sys
 import threading
 import time
@@ -296,6 +297,8 @@ def parse_args(argv):
     p.add_argument("--requests", help="append one JSON line per request to this file")
     p.add_argument("--stats", help="append one JSON line per file response (path, status, bytes sent)")
     p.add_argument("--log", help="write the access log to this file (default: no log)")
+    p.add_argument("--tls-cert", help="serve HTTPS with this PEM certificate (with --tls-key)")
+    p.add_argument("--tls-key", help="the certificate's PEM private key")
     p.add_argument("--exit-on-stdin-eof", action="store_true",
                    help="stop when stdin closes (so the server ends with the process that started it)")
     return p.parse_args(argv)
@@ -307,6 +310,10 @@ def main(argv):
         print("patch_server: no such directory: %s" % options.root, file=sys.stderr)
         return 2
     server = PatchServer(("127.0.0.1", options.port), options)
+    if options.tls_cert:
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(options.tls_cert, options.tls_key)
+        server.socket = context.wrap_socket(server.socket, server_side=True)
     port = server.server_address[1]
 
     def stop(*_):

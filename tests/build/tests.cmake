@@ -1,6 +1,7 @@
 # The Windows executables are PE files of the right machine and need no DLL beyond the system's.
 if(NOT WIN32)
-  set(qr_windows_exes app/QuorvelLauncher.exe cli/quorvel-patch.exe tests/quorvel_tests.exe)
+  set(qr_windows_exes app/QuorvelLauncher.exe cli/quorvel-patch.exe cli/quorvel-patch-demokey.exe
+    tests/quorvel_tests.exe)
   if(QUORVEL_WIN32_BUILD_DIR)
     add_test(NAME windows_executables_i686
              COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/check_executables.py

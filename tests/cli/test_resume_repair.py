@@ -186,9 +186,9 @@ class Case(unittest.TestCase):
     def description(self, text):
         write(os.path.join(self.served, "tzan", "PatchInfo.ini"), text)
 
-    def run_patcher(self, *extra):
+    def run_patcher(self, *extra, binary=None):
         install = "Z:" + self.install.replace("/", "\\") if OPTIONS.wine else self.install
-        cmd = [OPTIONS.binary] + list(extra) + ["--install-dir", install, "--patch-list", self.url("/tzan/patch.txt")]
+        cmd = [binary or OPTIONS.binary] + list(extra) + ["--install-dir", install, "--patch-list", self.url("/tzan/patch.txt")]
         if OPTIONS.wine:
             cmd = ["/usr/lib/wine/wine64"] + cmd
         p = subprocess.run(cmd, capture_output=True, timeout=300)
@@ -423,6 +423,32 @@ class VerifyRepair(Case):
         self.assertEqual(code, 1, out)
         self.assertFalse(os.path.exists(os.path.join(self.install, "bin", "game.dll")))
         self.assertEqual(self.recorded_version(), "101")
+
+    def test_with_a_release_key_only_a_verified_description_is_believed(self):
+        stem, ext = os.path.splitext(OPTIONS.binary)
+        demokey = stem + "-demokey" + ext  # the same program with the demo release key built in
+        if not os.path.exists(demokey):
+            self.skipTest("no %s" % demokey)
+        key = os.path.join(base.ROOT, "tools", "demo-keys", "demo-release-key.pem")
+        description = os.path.join(self.served, "tzan", "PatchInfo.ini")
+        subprocess.run(["openssl", "dgst", "-sha256", "-sign", key, "-out", description + ".sig", description],
+                       check=True)
+        os.remove(os.path.join(self.install, "bin", "tool.exe"))
+        code, out = self.run_patcher("--verify", binary=demokey)
+        self.assertEqual(code, 1, out)
+        self.assertIn("missing  bin/tool.exe", out)
+        good = read(description)
+        write(description, good.replace(b"version=102", b"version=103"))  # no longer what was signed
+        start = len(self.ours.paths())
+        code, out = self.run_patcher("--repair", binary=demokey)
+        self.assertEqual(code, 1, out)
+        self.assertIn("signature does not verify", out)
+        self.assertEqual([p for p in self.ours.paths()[start:] if p.startswith("/files/")], [])
+        self.assertFalse(os.path.exists(os.path.join(self.install, "bin", "tool.exe")))
+        write(description, good)
+        code, out = self.run_patcher("--repair", binary=demokey)
+        self.assertEqual(code, 0, out)
+        self.check_install()
 
     def test_usage(self):
         cmd = [OPTIONS.binary, "--verify", "--repair", "--install-dir", "x"]

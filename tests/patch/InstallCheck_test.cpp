@@ -50,6 +50,7 @@ protected:
 
     test::PatchServer server;
     test::TempDir dir;
+    test::CurrentDirGuard cwd{dir.path()};  // a repair works in the install directory, as a run does
     std::unique_ptr<HttpSession> session = OpenHttpSession(kHttpAgent);
     std::shared_ptr<SettingsPlatform> settings = MakeFixedDirSettings(dir.path());
     const std::string game = "the released game bytes";
