@@ -25,7 +25,7 @@
 namespace qr {
 namespace {
 
-// How long the process lets a stopping worker clean up (its temporary file) before it ends.
+// How long the process lets a stopping worker keep its partial download (file and record) before it ends.
 constexpr DWORD kWorkerGraceMs = 3000;
 // How long a second launcher looks for the first one's window, which opens only once that one has
 // fetched its patch list.
@@ -134,8 +134,8 @@ bool LauncherApp::InitInstance() {
             OpenPlainStartPage();
         }
     }
-    // The window is gone and has asked the worker to stop; a worker that notices soon removes its
-    // partial download itself instead of leaving it for the process end.
+    // The window is gone and has asked the worker to stop; a worker that notices soon keeps its
+    // partial download with the record a later run resumes from, instead of leaving it unrecorded.
     if (worker) worker->WaitWhilePumping(kWorkerGraceMs);
     return false;
 }

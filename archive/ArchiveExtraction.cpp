@@ -132,7 +132,8 @@ struct Plan {
 
 class Planner {
 public:
-    Planner(ZipReader& reader, FailureLog& failures) : reader_(reader), failures_(failures) {}
+    Planner(ZipReader& reader, FailureLog& failures, const EntryFilter* wanted)
+        : reader_(reader), failures_(failures), wanted_(wanted) {}
 
     // Walks every entry; false when the archive holds none.
     bool Build(Plan& plan) {
@@ -173,6 +174,8 @@ private:
             return;
         }
         const std::string& name = entryName.path;
+        // A repair takes only the entries it asks for, by the name they land under.
+        if (wanted_ && *wanted_ && !(*wanted_)(name)) return;
 
         // The launcher runs elevated: a name that could reach outside the install directory never
         // reaches the file system. The reader has decoded and normalised it ("./a" is "a").
@@ -204,6 +207,7 @@ private:
 
     ZipReader& reader_;
     FailureLog& failures_;
+    const EntryFilter* wanted_;
     std::unordered_map<std::string, uint32_t> lastOfTarget_;
 };
 
@@ -364,10 +368,8 @@ void RunThreads(Extraction& extraction, unsigned char* ownTransfer, unsigned cou
     for (std::thread& helper : helpers) helper.join();
 }
 
-}  // namespace
-
-ExtractOutcome ExtractArchive(const std::string& archivePath, const std::atomic<bool>* runFlag,
-                              std::atomic<int>* doneOut, std::atomic<int>* totalOut, FileSystem& fs) {
+ExtractOutcome Extract(const std::string& archivePath, const std::atomic<bool>* runFlag, std::atomic<int>* doneOut,
+                       std::atomic<int>* totalOut, FileSystem& fs, const EntryFilter* wanted) {
     ZipReader reader;
     if (!reader.OpenArchive(archivePath, fs)) return {ExtractStatus::Failed, reader.Problem()};
     std::unique_ptr<unsigned char[]> transfer(new (std::nothrow) unsigned char[kTransferSize]);
@@ -377,7 +379,7 @@ ExtractOutcome ExtractArchive(const std::string& archivePath, const std::atomic<
     Plan plan;
     bool stopped = false;
     int reached = 0;
-    if (Planner(reader, failures).Build(plan)) {
+    if (Planner(reader, failures, wanted).Build(plan)) {
         if (totalOut) totalOut->store(static_cast<int>(reader.EntryCount()));
         Extraction extraction(reader, plan, fs, failures, runFlag, doneOut);
         RunThreads(extraction, transfer.get(), ThreadCount(plan.jobs.size()));
@@ -391,6 +393,18 @@ ExtractOutcome ExtractArchive(const std::string& archivePath, const std::atomic<
     if (stopped)
         return {ExtractStatus::Stopped, "stopped after entry " + std::to_string(reached) + " of " + std::to_string(total)};
     return {};
+}
+
+}  // namespace
+
+ExtractOutcome ExtractArchive(const std::string& archivePath, const std::atomic<bool>* runFlag,
+                              std::atomic<int>* doneOut, std::atomic<int>* totalOut, FileSystem& fs) {
+    return Extract(archivePath, runFlag, doneOut, totalOut, fs, nullptr);
+}
+
+ExtractOutcome ExtractArchiveEntries(const std::string& archivePath, const EntryFilter& wanted,
+                                     const std::atomic<bool>* runFlag, FileSystem& fs) {
+    return Extract(archivePath, runFlag, nullptr, nullptr, fs, &wanted);
 }
 
 }  // namespace qr

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <string>
 
 #include "archive/KnownDirectories.h"
@@ -26,6 +27,12 @@ struct ExtractOutcome {
 ExtractOutcome ExtractArchive(const std::string& archivePath, const std::atomic<bool>* runFlag,
                               std::atomic<int>* doneOut, std::atomic<int>* totalOut,
                               FileSystem& fs = SystemFileSystem());
+
+// The same for the entries `wanted` accepts (by the name they land under); the others are
+// left alone. A repair unpacks only what is damaged or missing.
+using EntryFilter = std::function<bool(const std::string& name)>;
+ExtractOutcome ExtractArchiveEntries(const std::string& archivePath, const EntryFilter& wanted,
+                                     const std::atomic<bool>* runFlag, FileSystem& fs = SystemFileSystem());
 
 // Creates every directory prefix of `name` ("/" or "\" ends one; the last component is not a
 // directory unless the name ends in a separator). 1 when all exist or were made, 0 at the first

@@ -1,6 +1,8 @@
 // quorvel-patch: the launcher's patch run without a window, for operators, tests and demos.
 //   quorvel-patch --install-dir DIR [--patch-list URL]
-// Exit status: 0 after a successful run, 1 after any failure, 2 on a usage error.
+//   quorvel-patch --verify|--repair --install-dir DIR [--patch-list URL]
+// Exit status: 0 after a successful run (or an install that matches its description), 1 after any
+// failure (or a missing or damaged file), 2 on a usage error.
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -14,6 +16,7 @@
 #include "cli/ConsoleOutput.h"
 #include "cli/ConsolePatchUi.h"
 #include "patch/Download.h"
+#include "patch/InstallCheck.h"
 #include "patch/InstallState.h"
 #include "patch/PatchList.h"
 #include "patch/PatchWorker.h"
@@ -33,10 +36,13 @@ extern "C" void OnInterrupt(int) { g_interrupted = 1; }
 struct Options {
     std::string installDir;
     std::string patchListUrl;
+    bool verify = false;
+    bool repair = false;
 };
 
 int Usage(const char* message) {
-    std::fprintf(stderr, "quorvel-patch: %s\nusage: quorvel-patch --install-dir DIR [--patch-list URL]\n", message);
+    std::fprintf(stderr, "quorvel-patch: %s\nusage: quorvel-patch [--verify|--repair] --install-dir DIR [--patch-list URL]\n",
+                 message);
     return 2;
 }
 
@@ -49,6 +55,8 @@ bool ParseOptions(int argc, char** argv, Options& options, const char*& error) {
             options.installDir = arg.substr(std::strlen("--install-dir="));
         } else if (arg.rfind("--patch-list=", 0) == 0) {
             options.patchListUrl = arg.substr(std::strlen("--patch-list="));
+        } else if (arg == "--verify" || arg == "--repair") {
+            (arg == "--verify" ? options.verify : options.repair) = true;
         } else {
             error = "unknown or incomplete option";
             return false;
@@ -56,6 +64,10 @@ bool ParseOptions(int argc, char** argv, Options& options, const char*& error) {
     }
     if (options.installDir.empty()) {
         error = "--install-dir is required";
+        return false;
+    }
+    if (options.verify && options.repair) {
+        error = "--verify and --repair exclude each other";
         return false;
     }
     if (options.patchListUrl.empty()) options.patchListUrl = qr::PatchListAddress();
@@ -72,6 +84,43 @@ void FetchPatchList(const std::string& url, const std::string& target) {
     auto text = response->ContentLengthText();
     const long long announced = text && !text->empty() ? std::atoll(text->c_str()) : -1;
     qr::DownloadToFile(*response, qr::SystemFileSystem(), target, announced, nullptr, nullptr);
+}
+
+// --verify / --repair on the main thread; Ctrl-C stops a repair between reads.
+int RunInstallCheck(const Options& options, const std::string& installDir, const std::string& patchListPath,
+                    qr::SettingsPlatform& settings, qr::ConsoleOutput& out) {
+    auto session = qr::OpenHttpSession(qr::kHttpAgent);
+    if (!session) {
+        out.Line("the internet layer could not be opened");
+        return 1;
+    }
+    static std::atomic<bool> running{true};
+    std::thread watcher([] {
+        while (running && !g_interrupted) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        running = false;
+    });
+    qr::InstallCheckOptions check;
+    check.installDir = installDir;
+    check.patchListPath = patchListPath;
+    check.repair = options.repair;
+    check.runFlag = &running;
+    check.releaseKeyPem = qr::BuiltInReleaseKeyPem();
+    auto lastProgress = std::chrono::steady_clock::now();
+    check.progress = [&out, &lastProgress](const std::string& name, long long received, long long total) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now - lastProgress < std::chrono::milliseconds(100)) return;  // about ten updates a second
+        lastProgress = now;
+        std::string text = name + "  " + std::to_string(received);
+        if (total >= 0) text += " / " + std::to_string(total);
+        out.Progress(text + " Byte");
+    };
+    const int status = qr::RunInstallCheck(*session, qr::SystemFileSystem(), settings, check,
+                                           [&out](const std::string& line) { out.Line(line); });
+    const bool interrupted = g_interrupted != 0;
+    running = false;
+    watcher.join();
+    if (interrupted) out.Line("stopped");
+    return interrupted ? 1 : status;
 }
 
 }  // namespace
@@ -102,6 +151,14 @@ int main(int argc, char** argv) {
         fs.Remove(state->patchListPath);
         fs.Remove(installDir + qr::kPatchInfoFileName);
     };
+
+    if (options.verify || options.repair) {
+        std::signal(SIGINT, OnInterrupt);
+        std::signal(SIGTERM, OnInterrupt);
+        int status = RunInstallCheck(options, installDir, state->patchListPath, *settings, out);
+        cleanUp();
+        return status;
+    }
 
     qr::LoadInstalledVersion(*state, *settings);
     if (!state->versionOk) {

@@ -2,12 +2,15 @@
 
 #include <vector>
 
+#include "patch/PartialDownload.h"
 #include "platform/Sha256.h"
 
 namespace qr {
 namespace {
 
-// Removes the temporary file unless it was moved over the target.
+constexpr size_t kHashBlockSize = 1 << 20;
+
+// Removes the temporary file unless it was moved over the target or kept for a later run.
 class TempFileGuard {
 public:
     TempFileGuard(FileSystem& fs, std::string path) : fs_(fs), path_(std::move(path)) {}
@@ -24,60 +27,110 @@ private:
     bool committed_ = false;
 };
 
+// Feeds the first `length` bytes of `path` to `hash`; false when they cannot all be read.
+bool HashKeptBytes(FileSystem& fs, const std::string& path, uint64_t length, Sha256& hash) {
+    auto file = fs.OpenRead(path);
+    if (!file || file->Size() != length) return false;
+    std::vector<char> block(kHashBlockSize);
+    for (uint64_t at = 0; at < length;) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(block.size(), length - at));
+        if (file->ReadAt(at, block.data(), want) != want) return false;
+        hash.Update(block.data(), want);
+        at += want;
+    }
+    return true;
+}
+
 }  // namespace
 
 DownloadResult DownloadToFile(HttpResponse& response, FileSystem& fs, const std::string& target,
                               long long announced, const std::atomic<bool>* runFlag,
-                              const ChunkObserver& onChunk, const FileDigest* expected) {
+                              const ChunkObserver& onChunk, const FileDigest* expected,
+                              const ResumeContext* resume) {
     DownloadResult result;
     const std::string temp = target + kTempSuffix;
-    auto file = fs.Create(temp);
+    const long long offset = resume && resume->offset > 0 ? resume->offset : 0;
+    Sha256 hash;
+    std::unique_ptr<WritableFile> file;
+    if (offset > 0) {
+        // The kept bytes count as much as the new ones: the whole file is hashed.
+        const bool keptOk = !expected || (static_cast<unsigned long long>(offset) <= expected->size &&
+                                          HashKeptBytes(fs, temp, static_cast<uint64_t>(offset), hash));
+        if (keptOk) file = fs.OpenAppend(temp);
+        if (!file) {
+            DiscardPartial(fs, target);
+            result.status = keptOk ? DownloadStatus::Broken : DownloadStatus::Mismatch;
+            return result;
+        }
+    } else {
+        if (resume) fs.Remove(PartialRecordPath(target));
+        file = fs.Create(temp);
+    }
     if (!file) {
         result.status = DownloadStatus::WriteFailed;
         return result;
     }
     TempFileGuard guard(fs, temp);
+    // The record goes with the file whatever the outcome, unless the file is kept below.
+    auto dropRecord = [&] {
+        if (resume) fs.Remove(PartialRecordPath(target));
+    };
+    // A drop or a stop keeps what arrived when a later request can ask for the rest of these bytes.
+    auto keepForLater = [&](DownloadStatus status) {
+        result.status = status;
+        if (!file->Close() || !resume || result.received <= 0) return dropRecord();
+        std::string validator = ResumeValidator(response);
+        if (validator.empty()) validator = offset > 0 ? resume->keptValidator : std::string();
+        if (validator.empty()) return dropRecord();
+        PartialRecord record{resume->address, static_cast<uint64_t>(result.received), validator, CurrentUnixTime()};
+        if (WritePartialRecord(fs, PartialRecordPath(target), record)) guard.Commit();
+    };
+    auto fail = [&](DownloadStatus status) {
+        file->Close();
+        dropRecord();
+        result.status = status;
+    };
+
+    result.received = offset;
+    long long bodyReceived = 0;
     std::vector<char> chunk(kHttpChunkSize);
-    Sha256 hash;
     for (;;) {
         if (runFlag && !runFlag->load()) {
-            file->Close();
-            result.status = DownloadStatus::Stopped;
+            keepForLater(DownloadStatus::Stopped);
             return result;
         }
         const ReadResult read = response.Read(chunk.data(), chunk.size());
         if (read.status == ReadStatus::End) break;
         if (read.status == ReadStatus::Error) {
-            file->Close();
-            result.status = DownloadStatus::Broken;
+            keepForLater(DownloadStatus::Broken);
             return result;
         }
         if (!file->Write(chunk.data(), read.count)) {
-            file->Close();
-            result.status = DownloadStatus::WriteFailed;
+            fail(DownloadStatus::WriteFailed);
             return result;
         }
         if (expected) hash.Update(chunk.data(), read.count);
         result.received += static_cast<long long>(read.count);
+        bodyReceived += static_cast<long long>(read.count);
         if (expected && static_cast<unsigned long long>(result.received) > expected->size) {
             // Longer than the release says: never the described file, so stop reading it.
-            file->Close();
-            result.status = DownloadStatus::Mismatch;
+            fail(DownloadStatus::Mismatch);
             return result;
         }
-        if (announced >= 0 && result.received > announced) {
+        if (announced >= 0 && bodyReceived > announced) {
             // More than the server announced: the body is not what it claimed to be.
-            file->Close();
-            result.status = DownloadStatus::Broken;
+            fail(DownloadStatus::Broken);
             return result;
         }
         if (onChunk) onChunk(result.received);
     }
     if (!file->Close()) {
+        dropRecord();
         result.status = DownloadStatus::WriteFailed;
         return result;
     }
-    if (announced >= 0 && result.received != announced) {
+    dropRecord();
+    if (announced >= 0 && bodyReceived != announced) {
         result.status = DownloadStatus::Broken;
         return result;
     }

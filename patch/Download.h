@@ -29,14 +29,27 @@ struct DownloadResult {
 // The suffix of temporary files; never a name the patch server lists.
 inline constexpr const char kTempSuffix[] = ".qrtmp";
 
+// A download that may keep its partial file for a later run. `offset` > 0 when the body continues
+// that many kept bytes of the temporary file; `keptValidator` is their validator, used when the
+// response names none.
+struct ResumeContext {
+    std::string address;
+    long long offset = 0;
+    std::string keptValidator;
+};
+
 // Called after each chunk with the total received so far.
 using ChunkObserver = std::function<void(long long received)>;
 
 // `announced` is the Content-Length, or -1 when the response has none. The run flag is tested before
 // every read when given. With `expected`, the bytes must have exactly that size and SHA-256 before
-// they may replace the target.
+// they may replace the target (for a resumed body: the kept bytes and the new ones together).
+// Without `resume` any failure removes the temporary file. With it, a download that broke or was
+// stopped keeps the file and its record when the server gave a validator; `received` and the
+// observer then count from the kept bytes on.
 DownloadResult DownloadToFile(HttpResponse& response, FileSystem& fs, const std::string& target,
                               long long announced, const std::atomic<bool>* runFlag,
-                              const ChunkObserver& onChunk, const FileDigest* expected = nullptr);
+                              const ChunkObserver& onChunk, const FileDigest* expected = nullptr,
+                              const ResumeContext* resume = nullptr);
 
 }  // namespace qr

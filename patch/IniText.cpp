@@ -150,4 +150,18 @@ std::string IniAssign(std::string_view text, std::string_view section, std::stri
     return out;
 }
 
+std::vector<IniSection> IniSections(std::string_view text) {
+    std::vector<IniSection> sections;
+    for (const Line& line : SplitLines(text)) {
+        if (auto name = SectionHeader(line.content)) {
+            sections.push_back({std::string(*name), {}});
+            continue;
+        }
+        if (sections.empty()) continue;  // lines before the first section belong to none
+        auto entry = ParseKeyLine(line.content);
+        if (entry) sections.back().entries.emplace_back(std::string(entry->key), std::string(StripQuotes(entry->value)));
+    }
+    return sections;
+}
+
 }  // namespace qr

@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace qr {
 
@@ -15,5 +17,14 @@ std::optional<std::string> IniLookup(std::string_view text, std::string_view sec
 // `text` with section/key set to `value` (section and key created as needed).
 std::string IniAssign(std::string_view text, std::string_view section, std::string_view key,
                       std::string_view value);
+
+// Every section in file order with its key lines (comments and blank lines left out), read by the
+// same rules as IniLookup: blanks trimmed, quotes stripped. A section named twice appears twice;
+// lookups take the first.
+struct IniSection {
+    std::string name;
+    std::vector<std::pair<std::string, std::string>> entries;
+};
+std::vector<IniSection> IniSections(std::string_view text);
 
 }  // namespace qr

@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cstdio>
+#include <set>
 #include <stdexcept>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "patch/ByteProgress.h"
 #include "patch/Download.h"
 #include "patch/InstallState.h"
+#include "patch/PartialDownload.h"
 #include "patch/PatchList.h"
 #include "patch/ReleaseCheck.h"
 #include "patch/SettingsStore.h"
@@ -174,6 +176,7 @@ private:
 
     void AlreadyUpToDate() {
         RemovePatchInfo();
+        RemoveStalePartialDownloads({});
         SettingsStore versionStore(settings_);
         versionStore.SetFile(kVersionFileName);
         versionStore.WriteString("VERSION", "version", remoteVersion_);
@@ -196,6 +199,7 @@ private:
             FailUnreachableDescription();
             return;
         }
+        RemoveStalePartialDownloads(list.names);
         const int count = static_cast<int>(list.names.size());
         state_.totalProgress->SetRange32(0, count);
         // Directories and archives are relative to the current directory, which must be the install
@@ -237,11 +241,25 @@ private:
         state_.workerRunning = false;
     }
 
+    // Partial downloads of addresses this run does not fetch, or older than a week, are of no more use.
+    void RemoveStalePartialDownloads(const std::vector<std::string>& names) {
+        std::string base;
+        ReadPatchListValue(state_.patchListPath, kPatchBaseUrlLine, base);
+        std::set<std::string> addresses;
+        for (const std::string& name : names)
+            if (IsSafeRelativeName(name)) addresses.insert(ServerAddress(base, name));
+        const std::string dir = state_.installDir.Get();
+        RemoveStalePartials(fs_, dir.empty() ? "." : dir, addresses, CurrentUnixTime());
+    }
+
     // Returns false when the file could not be fetched whole or its archive was damaged.
     bool FetchOne(int i, int count, const std::string& name, std::string& patchBaseUrl, const FileDigest* described) {
         ReadPatchListValue(state_.patchListPath, kPatchBaseUrlLine, patchBaseUrl);
         const std::string address = ServerAddress(patchBaseUrl, name);
-        auto response = session_->Open(address);
+        const std::string installDir = state_.installDir.Get();
+        const std::string target = LocalTargetPath(installDir, name);
+        OpenedDownload opened = OpenResumable(*session_, fs_, address, target, CurrentUnixTime());
+        auto response = std::move(opened.response);
         if (!response) return false;
         if (!IsSuccessStatus(response->StatusCode())) {
             // An error page never becomes a game file.
@@ -250,8 +268,15 @@ private:
         }
         for (const std::string& dir : DirectoriesToCreate(name)) fs_.MakeDirectory(dir);
         const long long announced = AnnouncedLength(*response);
-        const ByteProgress bar(announced);
+        // A resumed body announces only the rest; the bar and the counter show the whole file.
+        const long long resumedFrom = opened.resumeFrom;
+        const ByteProgress bar(announced < 0 ? announced : resumedFrom + announced);
         if (running()) state_.fileProgress->SetRange32(0, bar.Upper());
+        if (resumedFrom > 0) {
+            if (running()) state_.fileProgress->SetPos(bar.Position(resumedFrom));
+            state_.bytesReceived = resumedFrom;
+            state_.bytesTotal = bar.Length();
+        }
         char status[1200];
         std::snprintf(status, sizeof status, kTextReceivingFormat, name.c_str());
         state_.statusText.Set(status);
@@ -260,8 +285,7 @@ private:
         ui_.Invalidate(&kFileCounterArea, false);
         ui_.Invalidate(&kStatusLineArea, false);
 
-        const std::string installDir = state_.installDir.Get();
-        const std::string target = LocalTargetPath(installDir, name);
+        const ResumeContext resume{address, resumedFrom, opened.keptValidator};
         DownloadResult result = DownloadToFile(*response, fs_, target, announced, &state_.workerRunning,
                                                [this, bar](long long received) {
                                                    if (running()) state_.fileProgress->SetPos(bar.Position(received));
@@ -269,7 +293,7 @@ private:
                                                    state_.bytesTotal = bar.Length();
                                                    ui_.Invalidate(&kByteCounterArea, false);
                                                },
-                                               described);
+                                               described, &resume);
         response.reset();
         if (result.status == DownloadStatus::WriteFailed || result.status == DownloadStatus::ReplaceFailed)
             throw PatchAbort("cannot write " + target);

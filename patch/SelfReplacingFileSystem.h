@@ -27,6 +27,10 @@ public:
     bool IsDirectory(const std::string& path) override { return inner_.IsDirectory(path); }
     bool ChangeDirectory(const std::string& path) override { return inner_.ChangeDirectory(path); }
     bool MakeDurable(const std::string& dir) override { return inner_.MakeDurable(dir); }
+    std::unique_ptr<WritableFile> OpenAppend(const std::string& path) override { return inner_.OpenAppend(path); }
+    bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>& out) override {
+        return inner_.ListDirectory(path, out);
+    }
 
 private:
     FileSystem& inner_;

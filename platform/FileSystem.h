@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace qr {
 
@@ -36,6 +37,11 @@ public:
 
 enum class MakeDirResult { Created, AlreadyExists, Failed };
 
+struct DirectoryEntry {
+    std::string name;  // without the directory
+    bool isDirectory = false;
+};
+
 class FileSystem {
 public:
     virtual ~FileSystem() = default;
@@ -55,6 +61,11 @@ public:
     // By default the system's own barrier, so a layer over the system that does not forward it
     // still keeps the promise.
     virtual bool MakeDurable(const std::string& dir);
+    // Opens an existing file for writing after its last byte (a resumed download); null when it
+    // cannot be opened or the adaptor cannot append.
+    virtual std::unique_ptr<WritableFile> OpenAppend(const std::string& /*path*/) { return nullptr; }
+    // The entries of a directory without "." and ".."; false when it cannot be listed.
+    virtual bool ListDirectory(const std::string& /*path*/, std::vector<DirectoryEntry>& /*out*/) { return false; }
 };
 
 // The real file system of the running platform.

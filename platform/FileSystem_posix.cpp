@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -130,6 +131,28 @@ public:
     }
     bool ChangeDirectory(const std::string& path) override {
         return ::chdir(NativePath(path).c_str()) == 0;
+    }
+    std::unique_ptr<WritableFile> OpenAppend(const std::string& path) override {
+        UniqueFd fd(::open(NativePath(path).c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
+        if (fd.get() < 0) return nullptr;
+        struct stat st {};
+        if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+        return std::make_unique<PosixWritableFile>(fd.release());
+    }
+    bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>& out) override {
+        const std::string dirPath = NativePath(path);
+        DIR* dir = ::opendir(dirPath.c_str());
+        if (!dir) return false;
+        while (dirent* entry = ::readdir(dir)) {
+            const std::string name = entry->d_name;
+            if (name == "." || name == "..") continue;
+            struct stat st {};
+            // Links are not followed into: a link never leads the walk outside the install directory.
+            if (::lstat((dirPath + "/" + name).c_str(), &st) != 0) continue;
+            if (S_ISDIR(st.st_mode) || S_ISREG(st.st_mode)) out.push_back({name, S_ISDIR(st.st_mode)});
+        }
+        ::closedir(dir);
+        return true;
     }
     // One syncfs of the install directory's file system: its data, inodes and the directory entries
     // of every rename, in one journal commit. Measured faster than an fsync of each written file

@@ -141,6 +141,32 @@ public:
     bool ChangeDirectory(const std::string& path) override {
         return SetCurrentDirectoryW(WidenCp949(path).c_str()) != 0;
     }
+    std::unique_ptr<WritableFile> OpenAppend(const std::string& path) override {
+        UniqueHandle h(CreateFileW(WidenCp949(path).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!h.valid()) return nullptr;
+        LARGE_INTEGER zero{};
+        if (!SetFilePointerEx(h.get(), zero, nullptr, FILE_END)) return nullptr;
+        written_.Add(WidenCp949(path));  // the barrier must cover the resumed bytes too
+        return std::make_unique<WinWritableFile>(h.release());
+    }
+    bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>& out) override {
+        std::wstring pattern = WidenCp949(path);
+        if (!pattern.empty() && pattern.back() != L'\\' && pattern.back() != L'/') pattern += L'\\';
+        pattern += L'*';
+        WIN32_FIND_DATAW found;
+        HANDLE search = FindFirstFileW(pattern.c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+        do {
+            const std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..") continue;
+            // Reparse points (junctions, links) are not walked into.
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;
+            out.push_back({NarrowCp949(name), (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+        return true;
+    }
     // FlushFileBuffers of every file written since the last barrier, reopened by its full name.
     // Safe: the data and the file's own metadata are then on the disk, and each move was already
     // written through, so a recorded version only ever promises whole files. A flush of the whole

@@ -8,11 +8,19 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace qr {
 
 inline constexpr size_t kHttpChunkSize = 4096;
 inline constexpr const char kHttpAgent[] = "QR";
+
+// A request header beyond those every request carries, e.g. {"Range", "bytes=100-"}.
+struct HttpHeader {
+    std::string name;
+    std::string value;
+};
+using HttpHeaders = std::vector<HttpHeader>;
 
 enum class ReadStatus { Data, End, Error };
 
@@ -31,6 +39,9 @@ public:
     // End means the body finished normally; Error means the transfer broke (connection dropped,
     // time-out).
     virtual ReadResult Read(void* buffer, size_t length) = 0;
+    // A header of the final response by name, compared without case ("ETag", "Last-Modified",
+    // "Content-Range"); nothing when it was not sent or the adaptor cannot tell.
+    virtual std::optional<std::string> HeaderText(const std::string& /*name*/) const { return std::nullopt; }
 };
 
 class HttpSession {
@@ -39,6 +50,11 @@ public:
     // Sends a GET for `url`; null when the server cannot be reached or the address is unusable.
     // Any status (also 404 or 500) gives a response: the caller decides what a status means.
     virtual std::unique_ptr<HttpResponse> Open(const std::string& url) = 0;
+    // The same GET with extra request headers. A session that cannot send them sends none, which a
+    // resuming caller sees as a server that ignores ranges.
+    virtual std::unique_ptr<HttpResponse> OpenWithHeaders(const std::string& url, const HttpHeaders& /*headers*/) {
+        return Open(url);
+    }
 };
 
 // Opens the internet layer with the given agent name; null when the platform cannot offer one.

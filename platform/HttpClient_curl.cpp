@@ -71,15 +71,20 @@ public:
     }
 
     // Sends the request and waits for the final response's headers; false when none came.
-    bool Start(const std::string& url, const std::string& agent, long stallSeconds) {
+    bool Start(const std::string& url, const std::string& agent, long stallSeconds, const HttpHeaders& extra) {
         multi_.reset(curl_multi_init());
         easy_.reset(curl_easy_init());
         if (!multi_ || !easy_) return false;
         // Caches are bypassed on the way (proxies) as well as at the ends. The body is read up to the
         // connection's close, not up to Content-Length, so that a body longer than announced is seen
         // rather than cut silently; both lengths are then checked here.
-        for (const char* h : {"Cache-Control: no-cache", "Pragma: no-cache", "Connection: close"}) {
-            curl_slist* grown = curl_slist_append(headers_.get(), h);
+        std::vector<std::string> lines = {"Cache-Control: no-cache", "Pragma: no-cache", "Connection: close"};
+        for (const HttpHeader& h : extra) {
+            if (!IsSafeHeaderText(h.name) || !IsSafeHeaderText(h.value)) return false;
+            lines.push_back(h.name + ": " + h.value);
+        }
+        for (const std::string& h : lines) {
+            curl_slist* grown = curl_slist_append(headers_.get(), h.c_str());
             if (!grown) return false;
             (void)headers_.release();  // `grown` is the same list, one entry longer
             headers_.reset(grown);
@@ -112,6 +117,11 @@ public:
 
     int StatusCode() const override { return status_; }
     std::optional<std::string> ContentLengthText() const override { return lengthText_; }
+    std::optional<std::string> HeaderText(const std::string& name) const override {
+        for (const auto& [key, value] : responseHeaders_)
+            if (SameTextNoCase(key, name)) return value;
+        return std::nullopt;
+    }
 
     ReadResult Read(void* buffer, size_t length) override {
         length = std::min(length, kHttpChunkSize);
@@ -179,6 +189,7 @@ private:
             self->lengthText_.reset();
             self->announced_.reset();
             self->location_ = false;
+            self->responseHeaders_.clear();
         } else if (line.empty()) {
             long code = 0;
             curl_easy_getinfo(self->easy_.get(), CURLINFO_RESPONSE_CODE, &code);
@@ -194,6 +205,10 @@ private:
         } else if (StartsWithNoCase(line, "location:")) {
             self->location_ = true;
         }
+        const size_t colon = line.find(':');
+        if (colon != std::string_view::npos && !self->headersDone_)
+            self->responseHeaders_.emplace_back(std::string(Trim(line.substr(0, colon))),
+                                                std::string(Trim(line.substr(colon + 1))));
         return total;
     }
 
@@ -224,6 +239,7 @@ private:
     int status_ = 0;
     std::optional<std::string> lengthText_;
     std::optional<uint64_t> announced_;
+    std::vector<std::pair<std::string, std::string>> responseHeaders_;  // of the final response
     uint64_t received_ = 0;
     std::vector<char> pending_;
     size_t pendingPos_ = 0;
@@ -233,10 +249,12 @@ class CurlSession : public HttpSession {
 public:
     explicit CurlSession(std::string agent) : agent_(std::move(agent)), stallSeconds_(StallSeconds()) {}
 
-    std::unique_ptr<HttpResponse> Open(const std::string& url) override {
+    std::unique_ptr<HttpResponse> Open(const std::string& url) override { return OpenWithHeaders(url, {}); }
+
+    std::unique_ptr<HttpResponse> OpenWithHeaders(const std::string& url, const HttpHeaders& headers) override {
         if (url.empty()) return nullptr;
         auto response = std::make_unique<CurlResponse>();
-        if (!response->Start(url, agent_, stallSeconds_)) return nullptr;
+        if (!response->Start(url, agent_, stallSeconds_, headers)) return nullptr;
         return response;
     }
 

@@ -72,6 +72,30 @@ std::optional<std::string> QueryContentLength(HINTERNET request) {
     return std::nullopt;
 }
 
+// The header named `name` of the response: the standard ones through their query codes, others
+// through HTTP_QUERY_CUSTOM (which takes the name in the buffer).
+std::optional<std::string> QueryHeader(HINTERNET request, const std::string& name) {
+    DWORD query = HTTP_QUERY_CUSTOM;
+    if (SameTextNoCase(name, "ETag")) query = HTTP_QUERY_ETAG;
+    else if (SameTextNoCase(name, "Last-Modified")) query = HTTP_QUERY_LAST_MODIFIED;
+    else if (SameTextNoCase(name, "Content-Range")) query = HTTP_QUERY_CONTENT_RANGE;
+    else if (SameTextNoCase(name, "Content-Length")) query = HTTP_QUERY_CONTENT_LENGTH;
+    std::vector<char> text(std::max<size_t>(256, name.size() + 1));
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (query == HTTP_QUERY_CUSTOM) {
+            std::fill(text.begin(), text.end(), '\0');
+            std::copy(name.begin(), name.end(), text.begin());
+        }
+        DWORD size = static_cast<DWORD>(text.size());
+        DWORD index = 0;
+        if (HttpQueryInfoA(request, query, text.data(), &size, &index))
+            return std::string(text.data(), std::min<size_t>(size, text.size()));
+        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return std::nullopt;
+        text.resize(std::max<size_t>(size + 1, name.size() + 1));
+    }
+    return std::nullopt;
+}
+
 class WinInetResponse : public HttpResponse {
 public:
     WinInetResponse(std::shared_ptr<InternetHandle> internet, InternetHandle request, int status,
@@ -85,6 +109,9 @@ public:
 
     int StatusCode() const override { return status_; }
     std::optional<std::string> ContentLengthText() const override { return lengthText_; }
+    std::optional<std::string> HeaderText(const std::string& name) const override {
+        return QueryHeader(request_.get(), name);
+    }
 
     ReadResult Read(void* buffer, size_t length) override {
         length = std::min(length, kHttpChunkSize);
@@ -120,11 +147,17 @@ public:
     explicit WinInetSession(InternetHandle internet)
         : internet_(std::make_shared<InternetHandle>(std::move(internet))) {}
 
-    std::unique_ptr<HttpResponse> Open(const std::string& url) override {
+    std::unique_ptr<HttpResponse> Open(const std::string& url) override { return OpenWithHeaders(url, {}); }
+
+    std::unique_ptr<HttpResponse> OpenWithHeaders(const std::string& url, const HttpHeaders& extra) override {
         if (!IsHttpUrl(url)) return nullptr;
-        InternetHandle request(InternetOpenUrlA(internet_->get(), url.c_str(), kRequestHeaders,
-                                                static_cast<DWORD>(sizeof(kRequestHeaders) - 1),
-                                                kRequestFlags, 0));
+        std::string headers = kRequestHeaders;
+        for (const HttpHeader& h : extra) {
+            if (!IsSafeHeaderText(h.name) || !IsSafeHeaderText(h.value)) return nullptr;
+            headers += h.name + ": " + h.value + "\r\n";
+        }
+        InternetHandle request(InternetOpenUrlA(internet_->get(), url.c_str(), headers.c_str(),
+                                                static_cast<DWORD>(headers.size()), kRequestFlags, 0));
         if (!request) return nullptr;
         std::optional<int> status = QueryStatus(request.get());
         if (!status) return nullptr;

@@ -18,6 +18,25 @@ inline bool StartsWithNoCase(std::string_view s, std::string_view lowerPrefix) {
     return true;
 }
 
+// ASCII case-insensitive equality (header names).
+inline bool SameTextNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+        if (x != y) return false;
+    }
+    return true;
+}
+
+// A header line's name or value may not carry line breaks: they would start a header of their own.
+inline bool IsSafeHeaderText(std::string_view text) {
+    for (char c : text)
+        if (c == '\r' || c == '\n' || c == '\0') return false;
+    return true;
+}
+
 // Only plain web addresses are fetched: no file://, ftp:// or other schemes from the patch list.
 inline bool IsHttpUrl(std::string_view url) {
     return StartsWithNoCase(url, "http://") || StartsWithNoCase(url, "https://");

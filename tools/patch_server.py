@@ -10,12 +10,22 @@ read again on every request, so a test can change them while the server runs:
   {"/tzan/x": {"mode": "no-length"}}                       no Content-Length, body until close
   {"/tzan/x": {"mode": "wrong-length", "length": 10}}      announces 10, sends the real body
   {"/tzan/x": {"mode": "hang", "seconds": 600}}            true length, then nothing
+  {"/tzan/x": {"mode": "ignore-range"}}                    always the whole file with 200
+  {"/tzan/x": {"mode": "no-validator"}}                    neither ETag nor Last-Modified
+  (any mode may add "validators": false for the same)
+
+Files carry an ETag and Last-Modified, and "Range: bytes=N-" (or N-M) is answered with 206 and a
+Content-Range, or 416 when it lies past the end; "If-Range" with a validator that no longer matches
+brings the whole file with 200. "drop" counts its bytes from the start of the body it sends.
+With --stats, one JSON line per response tells the path, the status and the body bytes sent.
 
 Prints "READY <port>" on stdout once listening. Only standard library modules are used.
 """
 
 import argparse
+import email.utils
 import json
+import re
 import os
 import signal
 import ssl
@@ -42,6 +52,7 @@ class PatchServer(ThreadingHTTPServer):
         self.root = os.path.realpath(options.root)
         self.faults_path = options.faults
         self.requests_path = options.requests
+        self.stats_path = options.stats
         self.log_file = open(options.log, "a", encoding="utf-8") if options.log else None
         self.record_lock = threading.Lock()
         self.stopping = threading.Event()
@@ -62,6 +73,14 @@ class PatchServer(ThreadingHTTPServer):
             return
         line = json.dumps(entry, ensure_ascii=True) + "\n"
         with self.record_lock, open(self.requests_path, "a", encoding="ascii") as f:
+            f.write(line)
+            f.flush()
+
+    def record_sent(self, entry):
+        if not self.stats_path:
+            return
+        line = json.dumps(entry, ensure_ascii=True) + "\n"
+        with self.record_lock, open(self.stats_path, "a", encoding="ascii") as f:
             f.write(line)
             f.flush()
 
@@ -95,13 +114,17 @@ class PatchRequestHandler(BaseHTTPRequestHandler):
 
     def respond(self, send_body):
         path = urllib.parse.urlsplit(self.path).path
-        self.server.record({
+        entry = {
             "method": self.command,
             "path": path,
             "user_agent": self.headers.get("User-Agent"),
             "cache_control": self.headers.get("Cache-Control"),
             "pragma": self.headers.get("Pragma"),
-        })
+        }
+        for key, header in (("range", "Range"), ("if_range", "If-Range")):
+            if self.headers.get(header) is not None:  # only when sent, so plain requests read as before
+                entry[key] = self.headers.get(header)
+        self.server.record(entry)
         fault = self.server.faults().get(path)
         if not isinstance(fault, dict):
             fault = None
@@ -113,8 +136,16 @@ class PatchRequestHandler(BaseHTTPRequestHandler):
             self.send_html(404, send_body)
             return
         with open(file_path, "rb") as f:
-            size = os.fstat(f.fileno()).st_size
-            self.send_file(f, size, fault, send_body)
+            st = os.fstat(f.fileno())
+            self.sent = 0
+            self.sent_status = 0
+            self.counted = False
+            self.path_only = path
+            try:
+                self.send_file(f, st, fault, send_body)
+            finally:
+                if not self.counted:
+                    self.server.record_sent({"path": path, "status": self.sent_status, "bytes": self.sent})
 
     def local_path(self, url_path):
         """The regular file under the root that url_path names, or None (also for escapes)."""
@@ -138,14 +169,60 @@ class PatchRequestHandler(BaseHTTPRequestHandler):
         if send_body:
             self.wfile.write(body)
 
-    def send_file(self, f, size, fault, send_body):
+    def wanted_range(self, size, validators, mode):
+        """(first, last) of a satisfiable Range, "unsatisfiable", or None for the whole file."""
+        header = self.headers.get("Range")
+        if not header or mode == "ignore-range":
+            return None
+        if_range = self.headers.get("If-Range")
+        if if_range is not None and if_range.strip() not in validators:
+            return None  # the client's bytes belong to another version of the file
+        m = re.fullmatch(r"\s*bytes=(\d+)-(\d*)\s*", header)
+        if not m:
+            return None  # not a form this server knows: ignored, as RFC 9110 allows
+        first = int(m.group(1))
+        last = int(m.group(2)) if m.group(2) else size - 1
+        if first >= size or last < first:
+            return "unsatisfiable"
+        return first, min(last, size - 1)
+
+    def send_file(self, f, st, fault, send_body):
         mode = fault.get("mode") if fault else None
+        size = st.st_size
+        # The form nginx gives a static file (hex seconds of the change time, hex size), so that a
+        # test may hand a partial download from this server over to nginx on the same port.
+        etag = '"%x-%x"' % (int(st.st_mtime), size)
+        modified = email.utils.formatdate(st.st_mtime, usegmt=True)
+        with_validators = mode != "no-validator" and fault.get("validators", True) if fault else True
+        validators = (etag, modified) if with_validators else ()
+        wanted = self.wanted_range(size, validators, mode)
+        if wanted == "unsatisfiable":
+            self.sent_status = 416
+            self.send_response(416)
+            self.send_header("Content-Range", "bytes */%d" % size)
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+            return
+        status = 200
+        if wanted is not None:
+            status = 206
+            first, last = wanted
+            f.seek(first)
+            size = last - first + 1
         announced = str(size)
         if mode == "wrong-length":
             announced = str(fault.get("length", 0))
-        self.send_response(200)
+        self.sent_status = status
+        self.send_response(status)
         ext = os.path.splitext(f.name)[1].lower()
         self.send_header("Content-Type", CONTENT_TYPES.get(ext, "application/octet-stream"))
+        if with_validators:
+            self.send_header("ETag", etag)
+            self.send_header("Last-Modified", modified)
+        if mode != "ignore-range":
+            self.send_header("Accept-Ranges", "bytes")
+        if status == 206:
+            self.send_header("Content-Range", "bytes %d-%d/%d" % (first, last, st.st_size))
         if mode != "no-length":
             self.send_header("Content-Length", announced)
         if mode in ("drop", "no-length", "wrong-length", "hang"):
@@ -157,6 +234,10 @@ class PatchRequestHandler(BaseHTTPRequestHandler):
             return
         if mode == "drop":
             self.copy(f, int(fault.get("after", 0)))
+            # Counted before the client can see the close, so a test reading the count after its
+            # client ended finds it.
+            self.server.record_sent({"path": self.path_only, "status": status, "bytes": self.sent})
+            self.counted = True
             self.hang_up()
         elif mode == "slow":
             self.copy_slowly(f, size, float(fault.get("delay", 0.05)), int(fault.get("chunk", 1024)))
@@ -164,8 +245,12 @@ class PatchRequestHandler(BaseHTTPRequestHandler):
             self.wfile.flush()
             self.server.stopping.wait(float(fault.get("seconds", 600)))
             self.hang_up()
-        elif mode is None:
-            self.connection.sendfile(f)
+        elif mode is None or mode in ("ignore-range", "no-validator"):
+            if status == 206:
+                self.copy(f, size)
+            else:
+                self.connection.sendfile(f)
+                self.sent += size
         else:
             self.copy(f, size)
             self.hang_up()
@@ -176,6 +261,7 @@ class PatchRequestHandler(BaseHTTPRequestHandler):
             if not data:
                 break
             self.wfile.write(data)
+            self.sent += len(data)
             count -= len(data)
 
     def copy_slowly(self, f, size, delay, chunk):
@@ -186,6 +272,7 @@ class PatchRequestHandler(BaseHTTPRequestHandler):
             if not data:
                 break
             self.wfile.write(data)
+            self.sent += len(data)
             sent += len(data)
             if sent < size:
                 time.sleep(delay)
@@ -208,6 +295,7 @@ def parse_args(argv):
     p.add_argument("--port-file", help="write the chosen port to this file once listening")
     p.add_argument("--faults", help="JSON file of fault modes per URL path, read on every request")
     p.add_argument("--requests", help="append one JSON line per request to this file")
+    p.add_argument("--stats", help="append one JSON line per file response (path, status, bytes sent)")
     p.add_argument("--log", help="write the access log to this file (default: no log)")
     p.add_argument("--tls-cert", help="serve HTTPS with this PEM certificate (with --tls-key)")
     p.add_argument("--tls-key", help="the certificate's PEM private key")

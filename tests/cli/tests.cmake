@@ -12,6 +12,20 @@ if(NOT WIN32 AND TARGET quorvel-patch)
   endif()
 endif()
 
+# Resumed downloads (our server, then nginx on the same address) and --verify/--repair, natively and
+# under wine64.
+if(NOT WIN32 AND TARGET quorvel-patch)
+  add_test(NAME cli_resume_repair
+           COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/test_resume_repair.py
+                   --binary $<TARGET_FILE:quorvel-patch>)
+  set_tests_properties(cli_resume_repair PROPERTIES TIMEOUT 600)
+  if(QUORVEL_WIN64_BUILD_DIR)
+    add_test(NAME cli_resume_repair_under_wine
+             COMMAND bash -c "source ${PROJECT_SOURCE_DIR}/scripts/wine-env.sh && wine_prepare_prefix && exec ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/test_resume_repair.py --wine --binary ${QUORVEL_WIN64_BUILD_DIR}/cli/quorvel-patch.exe")
+    set_tests_properties(cli_resume_repair_under_wine PROPERTIES TIMEOUT 900 RESOURCE_LOCK "wine;wineprefix")
+  endif()
+endif()
+
 # The same program with the demo release key against signed releases (HTTPS natively).
 if(NOT WIN32 AND TARGET quorvel-patch-demokey)
   add_test(NAME cli_signed_release

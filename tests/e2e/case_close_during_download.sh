@@ -1,4 +1,5 @@
-# Closing while a file is being downloaded: the launcher ends, no temporary file stays behind, the
+# Closing while a file is being downloaded: the launcher ends, only the interrupted download's
+# partial file stays behind (beside its record, for the next run to resume), the
 # file being fetched keeps its old content and every game file is whole (old, or new when its
 # download had finished before the close).
 e2e_make_demo
@@ -18,6 +19,8 @@ e2e_shot 01-downloading
 e2e_click_client $E2E_CLOSE_BUTTON_CENTRE
 e2e_wait_exit 30 || e2e_fail "the close button did not close the launcher"
 e2e_shot 02-closed
+[ -f "$E2E_INSTALL/$interrupted.qrpart" ] || e2e_fail "the interrupted download kept no record for the next run"
+rm -f "$E2E_INSTALL/$interrupted.qrtmp" "$E2E_INSTALL/$interrupted.qrpart"
 e2e_old_or_new "$E2E_WORK/install-before" "$E2E_DEMO/expected" "$E2E_INSTALL" \
   || e2e_fail "damaged game files: $(cat "$E2E_WORK/old-or-new.txt")"
 cmp -s "$E2E_WORK/install-before/$interrupted" "$E2E_INSTALL/$interrupted" \

@@ -156,6 +156,50 @@ class PatchServerTest(unittest.TestCase):
                           {"method": "HEAD", "path": "/tzan/patch/f.bin", "user_agent": None,
                            "cache_control": None, "pragma": None}], entries)
 
+    def test_ranges_validators_and_bytes_sent(self):
+        self.server.terminate()
+        self.server.communicate(timeout=10)
+        stats = os.path.join(self.dir.name, "stats.jsonl")
+        self.server = subprocess.Popen(
+            [sys.executable, SERVER, "--root", self.root, "--port", "0", "--faults", self.faults,
+             "--requests", self.requests, "--stats", stats], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.port = int(self.server.stdout.readline().decode().split()[1])
+        path = "/tzan/patch/f.bin"
+        _, fields, _, _ = raw_get(self.port, path)
+        etag, modified = fields["etag"], fields["last-modified"]
+        self.assertEqual("bytes", fields["accept-ranges"])
+        status, fields, body, _ = raw_get(self.port, path, headers=["Range: bytes=100000-", "If-Range: " + etag])
+        self.assertEqual("HTTP/1.1 206 Partial Content", status)
+        self.assertEqual("bytes 100000-102399/102400", fields["content-range"])
+        self.assertEqual("2400", fields["content-length"])
+        self.assertEqual(self.body[100000:], body)
+        status, _, body, _ = raw_get(self.port, path, headers=["Range: bytes=10-19", "If-Range: " + modified])
+        self.assertEqual(" 206 ", status[8:13])
+        self.assertEqual(self.body[10:20], body)
+        status, _, body, _ = raw_get(self.port, path, headers=["Range: bytes=10-", 'If-Range: "stale"'])
+        self.assertEqual(" 200 ", status[8:13])
+        self.assertEqual(self.body, body)
+        status, fields, _, _ = raw_get(self.port, path, headers=["Range: bytes=102400-"])
+        self.assertEqual(" 416 ", status[8:13])
+        self.assertEqual("bytes */102400", fields["content-range"])
+        self.set_faults({path: {"mode": "ignore-range"}})
+        status, fields, body, _ = raw_get(self.port, path, headers=["Range: bytes=10-"])
+        self.assertEqual(" 200 ", status[8:13])
+        self.assertNotIn("accept-ranges", fields)
+        self.set_faults({path: {"mode": "drop", "after": 1000, "validators": False}})
+        status, fields, body, _ = raw_get(self.port, path, headers=["Range: bytes=50000-"])
+        self.assertEqual(" 206 ", status[8:13])
+        self.assertNotIn("etag", fields)
+        self.assertEqual(self.body[50000:51000], body)
+        with open(stats) as f:
+            sent = [json.loads(line) for line in f]
+        self.assertEqual([102400, 2400, 10, 102400, 0, 102400, 1000], [e["bytes"] for e in sent])
+        self.assertEqual([200, 206, 206, 200, 416, 200, 206], [e["status"] for e in sent])
+        with open(self.requests) as f:
+            entries = [json.loads(line) for line in f]
+        self.assertEqual("bytes=100000-", entries[1]["range"])
+        self.assertEqual(etag, entries[1]["if_range"])
+
 
 class LifelineTest(unittest.TestCase):
     def test_server_stops_when_stdin_closes(self):

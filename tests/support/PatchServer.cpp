@@ -289,7 +289,8 @@ std::vector<ServedRequest> PatchServer::Requests() const {
         std::string path = JsonField(line, "path");
         if (path.rfind(prefix_ + "/", 0) != 0) continue;  // another object's directory
         requests.push_back({JsonField(line, "method"), path.substr(prefix_.size()), JsonField(line, "user_agent"),
-                            JsonField(line, "cache_control"), JsonField(line, "pragma")});
+                            JsonField(line, "cache_control"), JsonField(line, "pragma"),
+                            JsonField(line, "range"), JsonField(line, "if_range")});
     }
     return requests;
 }

@@ -20,6 +20,8 @@ struct ServedRequest {
     std::string userAgent;
     std::string cacheControl;
     std::string pragma;
+    std::string range;
+    std::string ifRange;
 };
 
 class PatchServer {

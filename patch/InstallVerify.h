@@ -1,0 +1,40 @@
+// Checks an install against what its patch description says it holds: every described name is
+// hashed (in large blocks) and compared with its size and SHA-256.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "patch/ReleaseManifest.h"
+#include "platform/FileSystem.h"
+
+namespace qr {
+
+enum class FileCheck { Intact, Missing, Damaged, Unchecked };  // Unchecked: present, no digest described
+
+struct CheckedFile {
+    const ManifestFile* file = nullptr;  // points into the manifest given to VerifyInstall
+    FileCheck check = FileCheck::Intact;
+};
+
+struct VerifyReport {
+    std::vector<CheckedFile> problems;  // missing and damaged files, by name
+    int checked = 0;
+    int unchecked = 0;
+    uint64_t bytesHashed = 0;
+    bool Clean() const { return problems.empty(); }
+};
+
+// Blocks of this size are read and hashed at a time.
+inline constexpr size_t kVerifyBlockSize = 4 << 20;
+
+// `installDir` ends in a separator (as the launcher state keeps it) or is empty for the current one.
+FileCheck CheckInstalledFile(FileSystem& fs, const std::string& path, const ManifestFile& file,
+                             uint64_t* bytesHashed = nullptr);
+VerifyReport VerifyInstall(FileSystem& fs, const std::string& installDir, const ReleaseManifest& manifest);
+
+// "missing  data/x.map", "damaged  bin/game.dll"
+std::string DescribeProblem(const CheckedFile& problem);
+
+}  // namespace qr

@@ -1,0 +1,82 @@
+// --verify and --repair with a release key: only a description that verifies is believed. Native
+// only (signatures are made with libcrypto); the key check itself runs on both platforms.
+#ifndef _WIN32
+#include "patch/InstallCheck.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/Sha256.h"
+#include "tests/support/DemoSigner.h"
+#include "tests/support/PatchServer.h"
+#include "tests/support/TempDir.h"
+
+namespace qr {
+namespace {
+
+std::string DigestLineOf(const std::string& bytes) { return FormatDigestLine({DigestHex(Sha256Of(bytes)), bytes.size()}); }
+
+class SignedInstallCheck : public ::testing::Test {
+protected:
+    void SetUp() override {
+        test::WriteFileBytes(dir.Join("patch.txt"), "[PATCH]\r\ninfo=" + server.url("/tzan/PatchInfo.ini") +
+                                                        "\r\nnews=x\r\nbase=" + server.url("/files") + "\r\n");
+        test::WriteFileBytes(dir.Join("VersionInfo.ini"), "[VERSION]\r\nversion=101\r\n");
+        server.Put("/files/game.bin", game);
+        test::WriteFileBytes(dir.Join("game.bin"), "damaged");
+    }
+    std::string Description(const std::string& version = "102", const std::string& extra = "") {
+        return "[VERSION]\r\nversion=" + version + "\r\n" + extra + "[102]\r\n0=game.bin\r\n[102.sha256]\r\n0=" +
+               DigestLineOf(game) + "\r\n";
+    }
+    void Publish(const std::string& text, const std::string& signedText) {
+        server.Put("/tzan/PatchInfo.ini", text);
+        server.Put("/tzan/PatchInfo.ini.sig", test::SignWithDemoKey(signedText));
+    }
+    int Repair() {
+        InstallCheckOptions options;
+        options.installDir = dir.path() + "/";
+        options.patchListPath = dir.Join("patch.txt");
+        options.repair = true;
+        options.releaseKeyPem = test::DemoPublicKeyPem();
+        lines.clear();
+        return RunInstallCheck(*session, SystemFileSystem(), *settings, options,
+                               [this](const std::string& line) { lines.push_back(line); });
+    }
+    int FileRequests() {
+        int count = 0;
+        for (const auto& r : server.Requests()) count += r.path == "/files/game.bin";
+        return count;
+    }
+
+    test::PatchServer server;
+    test::TempDir dir;
+    test::CurrentDirGuard cwd{dir.path()};  // a repair works in the install directory, as a run does
+    std::unique_ptr<HttpSession> session = OpenHttpSession(kHttpAgent);
+    std::shared_ptr<SettingsPlatform> settings = MakeFixedDirSettings(dir.path());
+    const std::string game = "the released game bytes";
+    std::vector<std::string> lines;
+};
+
+TEST_F(SignedInstallCheck, OnlyAVerifiedDescriptionIsRepairedFrom) {
+    const std::string good = Description();
+    std::string flipped = good;
+    flipped[flipped.size() - 3] ^= 1;
+    Publish(flipped, good);  // one byte differs from what was signed
+    EXPECT_EQ(Repair(), 1);
+    EXPECT_EQ(lines.back(), "the patch description's signature does not verify");
+    Publish(Description("100"), Description("100"));  // below the installed version
+    EXPECT_EQ(Repair(), 1);
+    Publish(Description("102", "expires=2001-01-01\r\n"), Description("102", "expires=2001-01-01\r\n"));
+    EXPECT_EQ(Repair(), 1);
+    EXPECT_EQ(FileRequests(), 0);
+    EXPECT_EQ(test::ReadFileBytes(dir.Join("game.bin")), "damaged");
+
+    Publish(good, good);
+    EXPECT_EQ(Repair(), 0) << lines.back();
+    EXPECT_EQ(test::ReadFileBytes(dir.Join("game.bin")), game);
+    EXPECT_EQ(FileRequests(), 1);
+}
+
+}  // namespace
+}  // namespace qr
+#endif
