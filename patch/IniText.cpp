@@ -159,7 +159,9 @@ std::vector<IniSection> IniSections(std::string_view text) {
         }
         if (sections.empty()) continue;  // lines before the first section belong to none
         auto entry = ParseKeyLine(line.content);
-        if (entry) sections.back().entries.emplace_back(std::string(entry->key), std::string(StripQuotes(entry->value)));
+        // A key without "=" has no value: lookups give the default, so it is no entry here either.
+        if (entry && entry->value)
+            sections.back().entries.emplace_back(std::string(entry->key), std::string(StripQuotes(*entry->value)));
     }
     return sections;
 }

@@ -9,12 +9,11 @@
 #include <utility>
 #include <vector>
 
+#include "patch/IniText.h"
+
 namespace qr::publish {
 
-struct IniSection {
-    std::string name;
-    std::vector<std::pair<std::string, std::string>> entries;  // key, value; in file order
-};
+using qr::IniSection;
 
 class ReleaseIni {
 public:
