@@ -27,7 +27,7 @@ e2e_shot 02-patching-after-enter-and-escape
 e2e_faults '{}'
 e2e_wait_for 180 e2e_version_is "$E2E_INSTALL/VersionInfo.ini" 103 \
   || e2e_fail "VersionInfo.ini never reached 103 (now $(e2e_ini_version "$E2E_INSTALL/VersionInfo.ini"))"
-e2e_wait_blinking 20 || e2e_fail "the start button does not blink after the run"
+e2e_wait_blinking 60 || e2e_fail "the start button does not blink after the run"
 e2e_blink_shots 03-ready 04-ready-blink || e2e_fail "the start button is not blinking"
 e2e_differ 02-patching-after-enter-and-escape 03-ready "$E2E_STATUS_AREA" || e2e_fail "the status line did not change for Ready"
 e2e_same_tree "$E2E_DEMO/expected" "$E2E_INSTALL" || e2e_fail "install differs from the expected tree: $(head -20 "$E2E_WORK/tree.diff")"

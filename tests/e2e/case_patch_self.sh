@@ -18,7 +18,7 @@ e2e_start_launcher a b c 1
 e2e_main_window 60
 e2e_wait_for 120 e2e_version_is "$E2E_INSTALL/VersionInfo.ini" 104 \
   || { e2e_shot 01-not-recorded; e2e_fail "version 104 was not recorded (now $(e2e_ini_version "$E2E_INSTALL/VersionInfo.ini"))"; }
-e2e_wait_blinking 20 || { e2e_shot 01-not-ready; e2e_fail "the run did not reach Ready"; }
+e2e_wait_blinking 60 || { e2e_shot 01-not-ready; e2e_fail "the run did not reach Ready"; }
 e2e_shot 01-ready-after-patching-itself
 cmp -s "$E2E_WORK/new-launcher.exe" "$E2E_INSTALL/QuorvelLauncher.exe" || e2e_fail "the launcher was not replaced"
 cmp -s "$E2E_WIN64/app/QuorvelLauncher.exe" "$E2E_INSTALL/QuorvelLauncher.exe.old" \

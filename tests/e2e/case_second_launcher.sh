@@ -37,7 +37,7 @@ e2e_differ 01-first-patching 03-first-brought-to-front "$logo_area" \
 e2e_faults '{}'
 e2e_wait_for 180 e2e_version_is "$E2E_INSTALL/VersionInfo.ini" 103 \
   || e2e_fail "the first run did not reach 103 (now $(e2e_ini_version "$E2E_INSTALL/VersionInfo.ini"))"
-e2e_wait_blinking 20 || e2e_fail "the first run did not reach Ready"
+e2e_wait_blinking 60 || e2e_fail "the first run did not reach Ready"
 e2e_same_tree "$E2E_DEMO/expected" "$E2E_INSTALL" || e2e_fail "install differs from the expected tree: $(head -20 "$E2E_WORK/tree.diff")"
 e2e_shot 04-first-ready
 e2e_click_client $E2E_CLOSE_BUTTON_CENTRE

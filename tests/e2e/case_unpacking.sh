@@ -25,7 +25,7 @@ sleep 0.7
 e2e_shot 02-unpacking-later
 e2e_differ 01-unpacking 02-unpacking-later "$E2E_STATUS_AREA" || e2e_fail "the unpacking line did not move on"
 e2e_wait_for 180 e2e_version_is "$E2E_INSTALL/VersionInfo.ini" 104 || e2e_fail "version 104 was not recorded"
-e2e_wait_blinking 30 || e2e_fail "the start button does not blink after the run"
+e2e_wait_blinking 60 || e2e_fail "the start button does not blink after the run"
 e2e_shot 03-ready-after-unpacking
 [ "$(find "$E2E_INSTALL/big104" -type f | wc -l)" = 2500 ] || e2e_fail "not every member was unpacked"
 [ ! -e "$E2E_INSTALL/bigpatch104.zip" ] || e2e_fail "the archive was not deleted"

@@ -259,12 +259,17 @@ e2e_wait_blinking() {
   while [ $SECONDS -lt $deadline ]; do
     e2e_launcher_running || return 1
     import -window root "$E2E_SHOTS/.blink-a.png" 2>/dev/null
-    sleep 0.3
-    import -window root "$E2E_SHOTS/.blink-b.png" 2>/dev/null
-    if e2e_differ .blink-a .blink-b "$E2E_START_BUTTON_AREA"; then
-      rm -f "$E2E_SHOTS/.blink-a.png" "$E2E_SHOTS/.blink-b.png"
-      return 0
-    fi
+    # Several later shots at uneven delays: on a loaded machine a screenshot takes long enough to
+    # land in the same blink phase as the first one again and again.
+    local delay
+    for delay in 0.3 0.1 0.15 0.1; do
+      sleep "$delay"
+      import -window root "$E2E_SHOTS/.blink-b.png" 2>/dev/null
+      if e2e_differ .blink-a .blink-b "$E2E_START_BUTTON_AREA"; then
+        rm -f "$E2E_SHOTS/.blink-a.png" "$E2E_SHOTS/.blink-b.png"
+        return 0
+      fi
+    done
   done
   rm -f "$E2E_SHOTS/.blink-a.png" "$E2E_SHOTS/.blink-b.png"
   return 1
