@@ -13,3 +13,12 @@ if(NOT WIN32)
                      --tree ${QUORVEL_WIN64_BUILD_DIR} --machine x86-64 ${qr_windows_exes})
   endif()
 endif()
+
+# The layers point down (includes and links), and the release format's names are spelled out only in
+# its own folder.
+if(Python3_EXECUTABLE)
+  add_test(NAME build_include_direction
+           COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/include_direction.py --root ${PROJECT_SOURCE_DIR})
+  add_test(NAME build_release_literals
+           COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/release_literals.py --root ${PROJECT_SOURCE_DIR})
+endif()

@@ -7,146 +7,22 @@ With --wine the binary is a Windows build run under wine64, so the same cases dr
 client and the Windows file and INI calls.
 """
 
-import argparse
-import io
-import json
 import os
 import shutil
 import signal
 import subprocess
 import sys
-import tempfile
 import time
-import unittest
 import zipfile
 
-ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-SERVER = os.path.join(ROOT, "tools", "patch_server.py")
-OPTIONS = None
-
-SUCCESS = "패치가 완료되었습니다. GAME START 버튼을 눌러주세요."
-FAILURE = "패치가 실패하였습니다. 다시 실행하시기 바랍니다."
-RUN_AGAIN = "다시 실행 하시기 바랍니다."
-INFO_FAILED = "패치 정보를 받는데 실패했습니다. 다시 실행 하시기 바랍니다."
-VERSION_ERROR = "버전 정보가 이상합니다. 다시 설치하여 주시기 바랍니다"
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import qrtest  # noqa: E402
+from qrtest import FAILURE, INFO_FAILED, RUN_AGAIN, SUCCESS, VERSION_ERROR  # noqa: E402
+from qrtest import files_under, read, write, zip_bytes  # noqa: E402
 
 
-def zip_bytes(entries):
-    buf = io.BytesIO()
-    with zipfile.ZipFile(buf, "w") as z:
-        for name, data, method in entries:
-            z.writestr(zipfile.ZipInfo(name), data, compress_type=method)
-    return buf.getvalue()
-
-
-def write(path, data):
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, "wb") as f:
-        f.write(data if isinstance(data, bytes) else data.encode("utf-8"))
-
-
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
-
-
-def files_under(top):
-    out = []
-    for d, _, names in os.walk(top):
-        for n in names:
-            out.append(os.path.relpath(os.path.join(d, n), top).replace(os.sep, "/"))
-    return sorted(out)
-
-
-class Server:
-    def __init__(self, root, scratch):
-        self.faults = os.path.join(scratch, "faults.json")
-        self.requests = os.path.join(scratch, "requests.jsonl")
-        self.set_faults({})
-        self.proc = subprocess.Popen(
-            [sys.executable, SERVER, "--root", root, "--port", "0", "--faults", self.faults,
-             "--requests", self.requests, "--exit-on-stdin-eof"],
-            stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
-        line = self.proc.stdout.readline().split()
-        assert line and line[0] == "READY", line
-        self.port = int(line[1])
-
-    def url(self, path):
-        return "http://127.0.0.1:%d%s" % (self.port, path)
-
-    def set_faults(self, faults):
-        tmp = self.faults + ".tmp"
-        with open(tmp, "w") as f:
-            json.dump(faults, f)
-        os.replace(tmp, self.faults)
-
-    def seen(self):
-        if not os.path.exists(self.requests):
-            return []
-        with open(self.requests) as f:
-            return [json.loads(line) for line in f if line.strip()]
-
-    def stop(self):
-        if self.proc.poll() is None:
-            self.proc.terminate()
-            self.proc.wait(10)
-        self.proc.stdin.close()
-        self.proc.stdout.close()
-
-
-class PatchRun(unittest.TestCase):
-    def setUp(self):
-        self.scratch = tempfile.mkdtemp(prefix="quorvel-cli-")
-        self.served = os.path.join(self.scratch, "server")
-        self.install = os.path.join(self.scratch, "install")
-        os.makedirs(self.install)
-        os.makedirs(self.served)
-        self.server = Server(self.served, self.scratch)
-        self.addCleanup(lambda: self.server.stop())
-        self.addCleanup(shutil.rmtree, self.scratch, True)
-        write(os.path.join(self.served, "tzan", "patch.txt"),
-              "[PATCH]\r\ninfo=%s\r\nnews=%s\r\nbase=%s\r\n" % (
-                  self.server.url("/tzan/PatchInfo.ini"), self.server.url("/news.html"),
-                  self.server.url("/files")))
-
-    # -- helpers -------------------------------------------------------------------------------
-    def installed(self, version):
-        write(os.path.join(self.install, "VersionInfo.ini"), "[VERSION]\r\nversion=%s\r\n" % version)
-
-    def description(self, text):
-        write(os.path.join(self.served, "tzan", "PatchInfo.ini"), text)
-
-    def serve(self, name, data):
-        write(os.path.join(self.served, "files", name), data)
-
-    def recorded_version(self):
-        text = read(os.path.join(self.install, "VersionInfo.ini")).decode("cp949")
-        for line in text.splitlines():
-            if line.strip().lower().startswith("version"):
-                return line.split("=", 1)[1].strip()
-        return None
-
-    def host_path(self, path):
-        return "Z:" + path.replace("/", "\\") if OPTIONS.wine else path
-
-    def command(self, *extra):
-        cmd = [OPTIONS.binary, "--install-dir", self.host_path(self.install),
-               "--patch-list", self.server.url("/tzan/patch.txt")] + list(extra)
-        return (["/usr/lib/wine/wine64"] + cmd) if OPTIONS.wine else cmd
-
-    def run_patcher(self, *extra, env=None, timeout=120):
-        full_env = dict(os.environ)
-        full_env.update(env or {})
-        p = subprocess.run(self.command(*extra), capture_output=True, timeout=timeout, env=full_env)
-        return p.returncode, p.stdout.decode("utf-8", "replace")
-
-    def assert_clean_install(self):
-        # A broken download may keep its partial file for the next run, but only beside its record.
-        present = set(files_under(self.install))
-        left = [f for f in present
-                if (f.endswith(".qrtmp") and f[:-len(".qrtmp")] + ".qrpart" not in present)
-                or f in ("patch.txt", "PatchInfo.ini")]
-        self.assertEqual(left, [])
+class PatchRun(qrtest.InstallCase):
+    prefix = "quorvel-cli-"
 
     # -- cases ---------------------------------------------------------------------------------
     def test_up_to_date_run_succeeds_without_downloads(self):
@@ -157,7 +33,7 @@ class PatchRun(unittest.TestCase):
         self.assertIn(SUCCESS, out)
         self.assertEqual(self.recorded_version(), "101")
         self.assert_clean_install()
-        paths = [r["path"] for r in self.server.seen()]
+        paths = self.server.paths()
         self.assertEqual(paths, ["/tzan/patch.txt", "/tzan/PatchInfo.ini"])
 
     def test_versions_100_to_103_bring_files_maps_and_archives(self):
@@ -203,7 +79,7 @@ class PatchRun(unittest.TestCase):
             "short": {"mode": "wrong-length", "length": 50000},
             "long": {"mode": "wrong-length", "length": 100},
         }
-        if OPTIONS.wine:
+        if qrtest.OPTIONS.wine:
             # WinInet ends a body at its Content-Length and never shows the bytes after it.
             del faults["long"]
         for label, fault in faults.items():
@@ -269,9 +145,9 @@ class PatchRun(unittest.TestCase):
         while time.time() < deadline and not any(f.endswith(".qrtmp") for f in files_under(self.install)):
             time.sleep(0.05)
         self.assertIsNone(first.poll(), "the first run is still downloading")
-        second = subprocess.run(self.command(), capture_output=True, timeout=120)
-        self.assertEqual(second.returncode, 1, second.stdout)
-        self.assertIn("another patch run", second.stderr.decode("utf-8", "replace"))
+        code, out, err = qrtest.run(self.command(), wine=False)
+        self.assertEqual(code, 1, out)
+        self.assertIn("another patch run", err)
         lists = [r for r in self.server.seen() if r["path"] == "/tzan/patch.txt"]
         self.assertEqual(len(lists), 1, "the second run fetched nothing")
         self.assertIsNone(first.poll(), "the first run goes on")
@@ -285,28 +161,28 @@ class PatchRun(unittest.TestCase):
         self.assertEqual(code, 0, out)
 
     def test_patcher_in_the_install_directory_patches_itself(self):
-        name = os.path.basename(OPTIONS.binary)
+        name = os.path.basename(qrtest.OPTIONS.binary)
         program = os.path.join(self.install, name)
-        shutil.copy(OPTIONS.binary, program)
-        new_program = read(OPTIONS.binary) + b"QUORVEL-NEW-PATCHER"  # bytes after the image: still runs
+        shutil.copy(qrtest.OPTIONS.binary, program)
+        new_program = read(qrtest.OPTIONS.binary) + b"QUORVEL-NEW-PATCHER"  # bytes after the image: still runs
         self.installed("100")
         self.description("[VERSION]\r\nversion=101\r\n[101]\r\n0=%s\r\n1=after.txt\r\n" % name)
         self.serve(name, new_program)
         self.serve("after.txt", "after")
         cmd = self.command()
-        cmd[cmd.index(OPTIONS.binary)] = program
-        p = subprocess.run(cmd, capture_output=True, timeout=120)
-        self.assertEqual(p.returncode, 0, p.stdout.decode("utf-8", "replace"))
+        cmd[cmd.index(qrtest.OPTIONS.binary)] = program
+        code, out, _ = qrtest.run(cmd, wine=False)
+        self.assertEqual(code, 0, out)
         self.assertEqual(read(program), new_program)
-        self.assertEqual(read(program + ".old"), read(OPTIONS.binary))  # the running file, moved aside
+        self.assertEqual(read(program + ".old"), read(qrtest.OPTIONS.binary))  # the running file, moved aside
         self.assertEqual(read(os.path.join(self.install, "after.txt")), b"after")
         self.assertEqual(self.recorded_version(), "101")
         # The next start is the new program's; it removes what was moved aside. (Natively the new file
         # took the name of one moved aside, so it had no permissions to inherit.)
-        if not OPTIONS.wine:
+        if not qrtest.OPTIONS.wine:
             os.chmod(program, 0o755)
-        p = subprocess.run(cmd, capture_output=True, timeout=120)
-        self.assertEqual(p.returncode, 0, p.stdout.decode("utf-8", "replace"))
+        code, out, _ = qrtest.run(cmd, wine=False)
+        self.assertEqual(code, 0, out)
         self.assertFalse(os.path.exists(program + ".old"))
         self.assert_clean_install()
 
@@ -319,12 +195,11 @@ class PatchRun(unittest.TestCase):
         self.assertIn(INFO_FAILED, out)
         self.assert_clean_install()
         self.server.stop()
-        self.server = Server(self.served, self.scratch)  # for the cleanup
         cmd = self.command()
         cmd[cmd.index("--patch-list") + 1] = "http://127.0.0.1:9/tzan/patch.txt"
-        p = subprocess.run(cmd, capture_output=True, timeout=120)
-        self.assertEqual(p.returncode, 1)
-        self.assertIn(INFO_FAILED, p.stdout.decode("utf-8", "replace"))
+        code, out, _ = qrtest.run(cmd, wine=False)
+        self.assertEqual(code, 1)
+        self.assertIn(INFO_FAILED, out)
         self.assertEqual(self.recorded_version(), "100")
 
     def test_missing_version_file_is_a_version_error(self):
@@ -335,10 +210,9 @@ class PatchRun(unittest.TestCase):
         self.assertEqual(files_under(self.install), [])
 
     def test_usage_errors_exit_2(self):
-        base = ["/usr/lib/wine/wine64", OPTIONS.binary] if OPTIONS.wine else [OPTIONS.binary]
-        for args in ([], ["--install-dir"], ["--bogus"], ["--install-dir", self.host_path(self.install + "/none")]):
+        for args in ([], ["--install-dir"], ["--bogus"], ["--install-dir", qrtest.host_path(self.install + "/none")]):
             with self.subTest(args=args):
-                self.assertEqual(subprocess.run(base + args, capture_output=True, timeout=60).returncode, 2)
+                self.assertEqual(qrtest.run([qrtest.OPTIONS.binary] + args, timeout=60)[0], 2)
 
     def test_address_priority_option_over_environment(self):
         self.installed("101")
@@ -346,15 +220,14 @@ class PatchRun(unittest.TestCase):
         env = {"QUORVEL_PATCH_LIST_URL": "http://127.0.0.1:9/tzan/patch.txt"}
         code, out = self.run_patcher(env=env)  # --patch-list given: the environment loses
         self.assertEqual(code, 0, out)
-        cmd = [c for c in self.command()]
+        cmd = self.command()
         i = cmd.index("--patch-list")
         del cmd[i:i + 2]
-        full_env = dict(os.environ, QUORVEL_PATCH_LIST_URL=self.server.url("/tzan/patch.txt"))
-        p = subprocess.run(cmd, capture_output=True, timeout=120, env=full_env)
-        self.assertEqual(p.returncode, 0, p.stdout)
+        code, out, _ = qrtest.run(cmd, env={"QUORVEL_PATCH_LIST_URL": self.url("/tzan/patch.txt")}, wine=False)
+        self.assertEqual(code, 0, out)
 
     def test_stop_in_the_middle_of_a_slow_download(self):
-        if OPTIONS.wine:
+        if qrtest.OPTIONS.wine:
             self.skipTest("signals do not reach a program under wine")
         self.installed("100")
         write(os.path.join(self.install, "big.bin"), "old big")
@@ -398,12 +271,12 @@ class PatchRun(unittest.TestCase):
         self.assertEqual(read(os.path.join(self.install, "data", "b.map")), b"B" * 7000)
         self.assertEqual(read(os.path.join(self.install, "data", "c.dat")), b"C" * 9000)
         # The launcher's name is code page 949; Wine keeps a Windows name in UTF-8 on this disk.
-        korean = "한글.dat".encode("utf-8" if OPTIONS.wine else "cp949")
+        korean = "한글.dat".encode("utf-8" if qrtest.OPTIONS.wine else "cp949")
         self.assertIn(korean, os.listdir(os.fsencode(self.install)))
         self.assertEqual(read(os.path.join(os.fsencode(self.install), korean)), "한국어".encode("cp949"))
         self.assertEqual(self.recorded_version(), "101")
         self.assert_clean_install()
-        paths = [r["path"] for r in self.server.seen()]
+        paths = self.server.paths()
         self.assertEqual(paths, ["/tzan/patch.txt", "/tzan/PatchInfo.ini", "/files/data/a.dat",
                                  "/files/data/b.bap", "/files/tree.zip"])
 
@@ -418,14 +291,5 @@ class PatchRun(unittest.TestCase):
         self.assertIn("a.bin 받는 중", out)
 
 
-def main():
-    global OPTIONS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--binary", required=True)
-    parser.add_argument("--wine", action="store_true")
-    OPTIONS, rest = parser.parse_known_args()
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
-
-
 if __name__ == "__main__":
-    main()
+    qrtest.main(("--binary", {"required": True}))

@@ -9,193 +9,37 @@ what ours started. Bytes sent are counted by the server (its --stats file, nginx
 With --wine the binary is the Windows build under wine64 (WinInet, Win32 files and INI calls).
 """
 
-import argparse
-import hashlib
-import io
-import json
 import os
-import shutil
-import socket
-import subprocess
 import sys
-import tempfile
 import time
-import unittest
-import zipfile
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import test_quorvel_patch as base  # noqa: E402  (shared texts and helpers)
-
-from test_quorvel_patch import FAILURE, SUCCESS, files_under, read, write  # noqa: E402
-
-OPTIONS = None
-NGINX = "/usr/sbin/nginx"
-MB = 1024 * 1024
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import qrtest  # noqa: E402
+from qrtest import FAILURE, MB, SUCCESS, digest_line, files_under, read, write, zip_bytes  # noqa: E402
 
 
-def digest_line(data):
-    return "%s %d" % (hashlib.sha256(data).hexdigest(), len(data))
+class Case(qrtest.InstallCase):
+    """Our server on a port that nginx can take over."""
+    prefix = "quorvel-resume-"
 
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def wait_for_port(port, timeout=20):
-    deadline = time.time() + timeout
-    while time.time() < deadline:
-        try:
-            socket.create_connection(("127.0.0.1", port), timeout=1).close()
-            return True
-        except OSError:
-            time.sleep(0.05)
-    return False
-
-
-class OurServer:
-    """tools/patch_server.py with fault modes, a request log and a count of the bytes it sent."""
-
-    def __init__(self, root, scratch, port):
-        self.faults = os.path.join(scratch, "faults.json")
-        self.requests = os.path.join(scratch, "requests.jsonl")
-        self.stats = os.path.join(scratch, "stats.jsonl")
-        self.set_faults({})
-        self.proc = subprocess.Popen(
-            [sys.executable, base.SERVER, "--root", root, "--port", str(port), "--faults", self.faults,
-             "--requests", self.requests, "--stats", self.stats, "--exit-on-stdin-eof"],
-            stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
-        line = self.proc.stdout.readline().split()
-        assert line and line[0] == "READY", line
-
-    def set_faults(self, faults):
-        with open(self.faults + ".tmp", "w") as f:
-            json.dump(faults, f)
-        os.replace(self.faults + ".tmp", self.faults)
-
-    def sent(self, path):
-        """Body bytes sent for path, over every response so far."""
-        if not os.path.exists(self.stats):
-            return 0
-        with open(self.stats) as f:
-            return sum(e["bytes"] for e in map(json.loads, f) if e["path"] == path)
-
-    def paths(self):
-        if not os.path.exists(self.requests):
-            return []
-        with open(self.requests) as f:
-            return [json.loads(line)["path"] for line in f if line.strip()]
-
-    def stop(self):
-        if self.proc.poll() is None:
-            self.proc.terminate()
-            self.proc.wait(10)
-        self.proc.stdin.close()
-        self.proc.stdout.close()
-
-
-class Nginx:
-    """nginx-light with its own configuration on loopback; every path it writes is under `scratch`."""
-
-    def __init__(self, root, scratch, port, ignore_ranges=False):
-        self.dir = os.path.join(scratch, "nginx")
-        os.makedirs(self.dir, exist_ok=True)
-        self.log = os.path.join(self.dir, "access.log")
-        temp = "\n".join("    %s_temp_path %s/%s;" % (k, self.dir, k)
-                         for k in ("client_body", "proxy", "fastcgi", "uwsgi", "scgi"))
-        conf = os.path.join(self.dir, "nginx.conf")
-        with open(conf, "w") as f:
-            f.write("daemon off;\n%s"
-                    "worker_processes 1;\npid %s/nginx.pid;\nerror_log %s/error.log;\n"
-                    "events { worker_connections 64; }\n"
-                    "http {\n"
-                    "    log_format sent '$uri $status $body_bytes_sent';\n"
-                    "    access_log %s sent;\n%s\n"
-                    "    server {\n        listen 127.0.0.1:%d;\n        root %s;\n%s"
-                    "    }\n}\n" % ("user root;\n" if os.geteuid() == 0 else "", self.dir, self.dir, self.log,
-                                     temp, port, root, "        max_ranges 0;\n" if ignore_ranges else ""))
-        self.proc = subprocess.Popen([NGINX, "-p", self.dir, "-c", conf, "-e", os.path.join(self.dir, "error.log")],
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-        if not wait_for_port(port):
-            self.stop()
-            raise RuntimeError("nginx did not start: %s" % self.proc.stderr.read().decode())
-
-    def sent(self, path):
-        if not os.path.exists(self.log):
-            return 0
-        total = 0
-        with open(self.log) as f:
-            for line in f:
-                uri, _, count = line.split()
-                if uri == path:
-                    total += int(count)
-        return total
-
-    def stop(self):
-        if self.proc.poll() is None:
-            self.proc.terminate()
-            self.proc.wait(10)
-        self.proc.stderr.close()
-
-
-class Case(unittest.TestCase):
     def setUp(self):
-        self.scratch = tempfile.mkdtemp(prefix="quorvel-resume-")
-        self.served = os.path.join(self.scratch, "server")
-        self.install = os.path.join(self.scratch, "install")
-        os.makedirs(self.install)
-        os.makedirs(self.served)
-        self.port = free_port()
-        self.ours = OurServer(self.served, self.scratch, self.port)
+        self.port = qrtest.free_port()
         self.nginx = None
-        self.addCleanup(self.stop_servers)
-        self.addCleanup(shutil.rmtree, self.scratch, True)
-        write(os.path.join(self.served, "tzan", "patch.txt"),
-              "[PATCH]\r\ninfo=%s\r\nnews=%s\r\nbase=%s\r\n" % (
-                  self.url("/tzan/PatchInfo.ini"), self.url("/news.html"), self.url("/files")))
+        super().setUp()
+        self.ours = self.server
+        self.addCleanup(lambda: self.nginx and self.nginx.stop())
 
-    def stop_servers(self):
-        if self.ours:
-            self.ours.stop()
-        if self.nginx:
-            self.nginx.stop()
+    def start_server(self):
+        return qrtest.PatchServer(self.served, self.scratch, self.port)
+
+    def url(self, path):
+        return "http://127.0.0.1:%d%s" % (self.port, path)
 
     def hand_over_to_nginx(self, ignore_ranges=False):
         """The same address, from here on served by nginx."""
         self.ours.stop()
         self.ours = None
-        self.nginx = Nginx(self.served, self.scratch, self.port, ignore_ranges)
-
-    def url(self, path):
-        return "http://127.0.0.1:%d%s" % (self.port, path)
-
-    def installed(self, version):
-        write(os.path.join(self.install, "VersionInfo.ini"), "[VERSION]\r\nversion=%s\r\n" % version)
-
-    def recorded_version(self):
-        text = read(os.path.join(self.install, "VersionInfo.ini")).decode("cp949")
-        for line in text.splitlines():
-            if line.strip().lower().startswith("version"):
-                return line.split("=", 1)[1].strip()
-        return None
-
-    def serve(self, name, data):
-        write(os.path.join(self.served, "files", name), data)
-
-    def description(self, text):
-        write(os.path.join(self.served, "tzan", "PatchInfo.ini"), text)
-
-    def run_patcher(self, *extra, binary=None):
-        install = "Z:" + self.install.replace("/", "\\") if OPTIONS.wine else self.install
-        cmd = [binary or OPTIONS.binary] + list(extra) + ["--install-dir", install, "--patch-list", self.url("/tzan/patch.txt")]
-        if OPTIONS.wine:
-            cmd = ["/usr/lib/wine/wine64"] + cmd
-        p = subprocess.run(cmd, capture_output=True, timeout=300)
-        return p.returncode, p.stdout.decode("utf-8", "replace")
-
-    def partial(self, name):
-        return os.path.join(self.install, name + ".qrtmp"), os.path.join(self.install, name + ".qrpart")
+        self.nginx = qrtest.Nginx(self.served, os.path.join(self.scratch, "nginx"), self.port, ignore_ranges)
 
 
 class Resume(Case):
@@ -315,14 +159,6 @@ class Resume(Case):
         self.assertTrue(read(os.path.join(self.install, "big.pak")) == self.data)
 
 
-def zip_bytes(entries):
-    buf = io.BytesIO()
-    with zipfile.ZipFile(buf, "w") as z:
-        for name, data in entries:
-            z.writestr(zipfile.ZipInfo(name), data, compress_type=zipfile.ZIP_DEFLATED)
-    return buf.getvalue()
-
-
 class VerifyRepair(Case):
     def setUp(self):
         super().setUp()
@@ -425,14 +261,12 @@ class VerifyRepair(Case):
         self.assertEqual(self.recorded_version(), "101")
 
     def test_with_a_release_key_only_a_verified_description_is_believed(self):
-        stem, ext = os.path.splitext(OPTIONS.binary)
+        stem, ext = os.path.splitext(qrtest.OPTIONS.binary)
         demokey = stem + "-demokey" + ext  # the same program with the demo release key built in
         if not os.path.exists(demokey):
             self.skipTest("no %s" % demokey)
-        key = os.path.join(base.ROOT, "tools", "demo-keys", "demo-release-key.pem")
         description = os.path.join(self.served, "tzan", "PatchInfo.ini")
-        subprocess.run(["openssl", "dgst", "-sha256", "-sign", key, "-out", description + ".sig", description],
-                       check=True)
+        qrtest.sign(description)
         os.remove(os.path.join(self.install, "bin", "tool.exe"))
         code, out = self.run_patcher("--verify", binary=demokey)
         self.assertEqual(code, 1, out)
@@ -451,21 +285,9 @@ class VerifyRepair(Case):
         self.check_install()
 
     def test_usage(self):
-        cmd = [OPTIONS.binary, "--verify", "--repair", "--install-dir", "x"]
-        if OPTIONS.wine:
-            cmd = ["/usr/lib/wine/wine64"] + cmd
-        self.assertEqual(subprocess.run(cmd, capture_output=True, timeout=60).returncode, 2)
-
-
-def main():
-    global OPTIONS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--binary", required=True)
-    parser.add_argument("--wine", action="store_true")
-    OPTIONS, rest = parser.parse_known_args()
-    base.OPTIONS = OPTIONS
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+        cmd = [qrtest.OPTIONS.binary, "--verify", "--repair", "--install-dir", "x"]
+        self.assertEqual(qrtest.run(cmd, timeout=60)[0], 2)
 
 
 if __name__ == "__main__":
-    main()
+    qrtest.main(("--binary", {"required": True}))

@@ -5,77 +5,31 @@ server, natively and under wine64; natively also over HTTPS with a certificate m
   test_signed_release.py --binary PATH [--wine]   (further arguments go to unittest)
 """
 
-import argparse
-import hashlib
 import os
-import subprocess
 import sys
-import unittest
-import zipfile
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import test_quorvel_patch as harness  # noqa: E402
-
-KEY = os.path.join(harness.ROOT, "tools", "demo-keys", "demo-release-key.pem")
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import qrtest  # noqa: E402
+from qrtest import digest_line  # noqa: E402
 
 
-def digest_line(data):
-    return "%s %d" % (hashlib.sha256(data).hexdigest(), len(data))
-
-
-class TlsServer(harness.Server):
-    """The patch server speaking HTTPS with a self-signed certificate for 127.0.0.1."""
-
-    def __init__(self, root, scratch):
-        self.cert = os.path.join(scratch, "cert.pem")
-        key = os.path.join(scratch, "cert-key.pem")
-        subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256",
-                        "-nodes", "-keyout", key, "-out", self.cert, "-days", "2", "-subj", "/CN=127.0.0.1",
-                        "-addext", "subjectAltName=IP:127.0.0.1"], check=True, capture_output=True)
-        self.faults = os.path.join(scratch, "faults.json")
-        self.requests = os.path.join(scratch, "requests.jsonl")
-        self.set_faults({})
-        self.proc = subprocess.Popen(
-            [sys.executable, harness.SERVER, "--root", root, "--port", "0", "--faults", self.faults,
-             "--requests", self.requests, "--tls-cert", self.cert, "--tls-key", key, "--exit-on-stdin-eof"],
-            stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
-        line = self.proc.stdout.readline().split()
-        assert line and line[0] == "READY", line
-        self.port = int(line[1])
-
-    def url(self, path):
-        return "https://127.0.0.1:%d%s" % (self.port, path)
-
-
-class SignedRun(unittest.TestCase):
+class SignedRun(qrtest.InstallCase):
+    prefix = "quorvel-cli-"
     tls = False
 
+    def start_server(self):
+        return qrtest.PatchServer(self.served, self.scratch, tls=self.tls)
+
     def setUp(self):
-        if self.tls:
-            harness.Server, saved = TlsServer, harness.Server
-            try:
-                harness.PatchRun.setUp(self)
-            finally:
-                harness.Server = saved
-        else:
-            harness.PatchRun.setUp(self)
+        super().setUp()
         self.installed("101")
         self.game = {"QuorvelRPG.bin": b"old game", "data/map01.map": b"old map"}
         for name, data in self.game.items():
-            harness.write(os.path.join(self.install, name), data)
-
-    # The helpers of the unsigned cases, shared rather than copied.
-    for _name in ("installed", "description", "serve", "recorded_version", "host_path", "command",
-                  "run_patcher", "assert_clean_install"):
-        locals()[_name] = getattr(harness.PatchRun, _name)
-    del _name
+            qrtest.write(os.path.join(self.install, name), data)
 
     def release(self, version_lines="version=102\r\nexpires=2999-12-31\r\n", game=b"new game " * 5000):
         """Version 102: the game, a map (served as .bap) and an archive; returns the description text."""
-        archive_path = os.path.join(self.scratch, "patch102.zip")
-        with zipfile.ZipFile(archive_path, "w") as z:
-            z.writestr("bin/game.dll", b"DLL" * 30000, compress_type=zipfile.ZIP_DEFLATED)
-        archive = harness.read(archive_path)
+        archive = qrtest.zip_bytes([("bin/game.dll", b"DLL" * 30000)])
         served = {"QuorvelRPG.bin": game, "data/map01.bap": b"new map" * 999, "patch102.zip": archive}
         for name, data in served.items():
             self.serve(name, data)
@@ -86,22 +40,22 @@ class SignedRun(unittest.TestCase):
 
     def publish(self, text, sign=True):
         path = os.path.join(self.served, "tzan", "PatchInfo.ini")
-        harness.write(path, text)
+        qrtest.write(path, text)
         if sign:
-            subprocess.run(["openssl", "dgst", "-sha256", "-sign", KEY, "-out", path + ".sig", path], check=True)
+            qrtest.sign(path)
 
     def assert_nothing_changed(self, out):
         self.assertEqual(self.recorded_version(), "101", out)
         for name, data in self.game.items():
-            self.assertEqual(harness.read(os.path.join(self.install, name)), data, name)
+            self.assertEqual(qrtest.read(os.path.join(self.install, name)), data, name)
         self.assertFalse(os.path.exists(os.path.join(self.install, "bin", "game.dll")))
         self.assert_clean_install()
 
     def assert_refused(self, what):
         code, out = self.run_patcher(env=self.env())
         self.assertEqual(code, 1, what + "\n" + out)
-        self.assertIn(harness.INFO_FAILED, out, what)
-        self.assertNotIn(harness.SUCCESS, out, what)
+        self.assertIn(qrtest.INFO_FAILED, out, what)
+        self.assertNotIn(qrtest.SUCCESS, out, what)
         fetched = [r["path"] for r in self.server.seen() if r["path"].startswith("/files/")]
         self.assertEqual(fetched, [], what)
         self.assert_nothing_changed(out)
@@ -114,10 +68,10 @@ class SignedRun(unittest.TestCase):
         self.publish(self.release())
         code, out = self.run_patcher(env=self.env())
         self.assertEqual(code, 0, out)
-        self.assertIn(harness.SUCCESS, out)
-        self.assertEqual(harness.read(os.path.join(self.install, "QuorvelRPG.bin")), b"new game " * 5000)
-        self.assertEqual(harness.read(os.path.join(self.install, "data", "map01.map")), b"new map" * 999)
-        self.assertEqual(harness.read(os.path.join(self.install, "bin", "game.dll")), b"DLL" * 30000)
+        self.assertIn(qrtest.SUCCESS, out)
+        self.assertEqual(qrtest.read(os.path.join(self.install, "QuorvelRPG.bin")), b"new game " * 5000)
+        self.assertEqual(qrtest.read(os.path.join(self.install, "data", "map01.map")), b"new map" * 999)
+        self.assertEqual(qrtest.read(os.path.join(self.install, "bin", "game.dll")), b"DLL" * 30000)
         self.assertEqual(self.recorded_version(), "102")
         self.assert_clean_install()
 
@@ -125,21 +79,21 @@ class SignedRun(unittest.TestCase):
         text = self.release()
         self.publish(text)
         path = os.path.join(self.served, "tzan", "PatchInfo.ini")
-        flipped = bytearray(harness.read(path))
+        flipped = bytearray(qrtest.read(path))
         flipped[text.index("0=Quorvel")] ^= 0x01
-        harness.write(path, bytes(flipped))
+        qrtest.write(path, bytes(flipped))
         self.assert_refused("flipped byte")
 
     def test_missing_or_wrong_signature_is_refused(self):
         text = self.release()
         self.publish(text)
         sig = os.path.join(self.served, "tzan", "PatchInfo.ini.sig")
-        good = harness.read(sig)
+        good = qrtest.read(sig)
         os.remove(sig)
         self.assert_refused("missing .sig")
-        harness.write(sig, good[:-1] + bytes([good[-1] ^ 1]))
+        qrtest.write(sig, good[:-1] + bytes([good[-1] ^ 1]))
         self.assert_refused("flipped .sig")
-        harness.write(sig, b"not a signature")
+        qrtest.write(sig, b"not a signature")
         self.assert_refused("garbage .sig")
 
     def test_older_or_expired_signed_descriptions_are_refused(self):
@@ -154,9 +108,9 @@ class SignedRun(unittest.TestCase):
         self.serve("QuorvelRPG.bin", b"evil game " * 5000)
         code, out = self.run_patcher(env=self.env())
         self.assertEqual(code, 1, out)
-        self.assertIn(harness.FAILURE, out)
+        self.assertIn(qrtest.FAILURE, out)
         self.assertEqual(self.recorded_version(), "101")
-        self.assertEqual(harness.read(os.path.join(self.install, "QuorvelRPG.bin")), b"old game")
+        self.assertEqual(qrtest.read(os.path.join(self.install, "QuorvelRPG.bin")), b"old game")
         self.assert_clean_install()
 
     def test_unsigned_old_style_server_is_refused_with_a_key(self):
@@ -175,21 +129,13 @@ class SignedRunOverHttps(SignedRun):
         self.publish(self.release())
         code, out = self.run_patcher()  # no test certificate named: the self-signed one is refused
         self.assertEqual(code, 1, out)
-        self.assertIn(harness.INFO_FAILED, out)
+        self.assertIn(qrtest.INFO_FAILED, out)
         self.assertEqual(self.server.seen(), [])
         self.assert_nothing_changed(out)
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--binary", required=True)
-    parser.add_argument("--wine", action="store_true")
-    harness.OPTIONS, rest = parser.parse_known_args()
-    if harness.OPTIONS.wine:
-        # HTTPS through WinInet would need the test certificate in Wine's store; natively it is curl's.
-        del globals()["SignedRunOverHttps"]
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
-
-
 if __name__ == "__main__":
-    main()
+    if "--wine" in sys.argv:
+        # HTTPS through WinInet would need the test certificate in Wine's store; natively it is curl's.
+        del SignedRunOverHttps
+    qrtest.main(("--binary", {"required": True}))

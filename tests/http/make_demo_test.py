@@ -5,7 +5,6 @@ with the demo key, and the comparison with the expected install catches faults."
 
 import configparser
 import filecmp
-import hashlib
 import os
 import shutil
 import subprocess
@@ -14,9 +13,11 @@ import tempfile
 import unittest
 import zipfile
 
-TOOL = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "make_demo.py")
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from qrtest import DEMO_PUBLIC_KEY, ROOT, digest_line  # noqa: E402
+
+TOOL = os.path.join(ROOT, "tools", "make_demo.py")
 BASE = "http://127.0.0.1:65535"
-PUBLIC_KEY = os.path.join(os.path.dirname(TOOL), "demo-keys", "demo-release-key.pub.pem")
 
 
 def make(out, *args):
@@ -69,8 +70,7 @@ class MakeDemoTest(unittest.TestCase):
                 self.assertTrue(os.path.isfile(os.path.join(base, *remote.split("/"))), remote)
                 with open(os.path.join(base, *remote.split("/")), "rb") as f:
                     data = f.read()
-                self.assertEqual("%s %d" % (hashlib.sha256(data).hexdigest(), len(data)),
-                                 info.get(version + ".sha256", str(i)), name)
+                self.assertEqual(digest_line(data), info.get(version + ".sha256", str(i)), name)
                 if name.endswith(".map"):
                     self.assertFalse(os.path.exists(os.path.join(base, *name.split("/"))), name)
                     kinds.add("map")
@@ -95,8 +95,7 @@ class MakeDemoTest(unittest.TestCase):
                 for entry in zf.infolist():
                     self.assertEqual(zipfile.ZIP_DEFLATED, entry.compress_type)
                     data = zf.read(entry)
-                    self.assertEqual("%s %d" % (hashlib.sha256(data).hexdigest(), len(data)),
-                                     contents[entry.filename])
+                    self.assertEqual(digest_line(data), contents[entry.filename])
                     nested += entry.filename.count("/") >= 1
         self.assertGreater(nested, 3)
         # The publisher moved readme.txt into 103's archive: 102's archive holds an older one.
@@ -104,7 +103,7 @@ class MakeDemoTest(unittest.TestCase):
 
     def test_the_description_is_signed_with_the_demo_key(self):
         tzan = os.path.join(self.server, "tzan")
-        p = subprocess.run(["openssl", "dgst", "-sha256", "-verify", PUBLIC_KEY, "-signature",
+        p = subprocess.run(["openssl", "dgst", "-sha256", "-verify", DEMO_PUBLIC_KEY, "-signature",
                             os.path.join(tzan, "PatchInfo.ini.sig"), os.path.join(tzan, "PatchInfo.ini")],
                            capture_output=True, text=True)
         self.assertEqual(0, p.returncode, p.stdout + p.stderr)

@@ -10,7 +10,8 @@ import tempfile
 import time
 import unittest
 
-SERVER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "patch_server.py")
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from qrtest import SERVER  # noqa: E402
 
 
 def raw_get(port, path, method="GET", headers=(), timeout=5.0):

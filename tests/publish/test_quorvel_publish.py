@@ -13,46 +13,27 @@ With --wine the publisher is a Windows build run under wine64 (CNG signs, the Wi
 write the release); the patcher stays native.
 """
 
-import argparse
 import configparser
 import os
 import random
 import shutil
-import socket
 import subprocess
 import sys
 import tempfile
-import time
 import unittest
 import urllib.request
 import zipfile
 
-ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-SERVER = os.path.join(ROOT, "tools", "patch_server.py")
-KEY = os.path.join(ROOT, "tools", "demo-keys", "demo-release-key.pem")
-PUBLIC_KEY = os.path.join(ROOT, "tools", "demo-keys", "demo-release-key.pub.pem")
-OPTIONS = None
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import qrtest  # noqa: E402
+from qrtest import read, write  # noqa: E402
+
+KEY = qrtest.DEMO_KEY
 BASE_VERSION = 100
 
 
-def write(path, data):
-    os.makedirs(os.path.dirname(path) or ".", exist_ok=True)
-    with open(path, "wb") as f:
-        f.write(data if isinstance(data, bytes) else data.encode("ascii"))
-
-
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
-
-
 def files_under(top):
-    out = {}
-    for d, _, names in os.walk(top):
-        for n in names:
-            full = os.path.join(d, n)
-            out[os.path.relpath(full, top).replace(os.sep, "/")] = read(full)
-    return out
+    return qrtest.read_tree(top)
 
 
 def noise(seed, size):
@@ -66,74 +47,14 @@ def patch_info(release):
     return parser
 
 
-class PatchServer:
-    def __init__(self, root):
-        self.proc = subprocess.Popen([sys.executable, SERVER, "--root", root, "--port", "0", "--exit-on-stdin-eof"],
-                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
-        line = self.proc.stdout.readline().split()
-        assert line and line[0] == "READY", line
-        self.base = "http://127.0.0.1:%s" % line[1]
-
-    def stop(self):
-        if self.proc.poll() is None:
-            self.proc.terminate()
-            self.proc.wait(10)
-        self.proc.stdin.close()
-        self.proc.stdout.close()
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-class Nginx:
-    """nginx-light on loopback with every path of its own under `folder`."""
-
-    def __init__(self, root, folder):
-        self.port = free_port()
-        self.base = "http://127.0.0.1:%d" % self.port
-        os.makedirs(os.path.join(folder, "logs"), exist_ok=True)
-        conf = os.path.join(folder, "nginx.conf")
-        user = "user root;\n" if os.geteuid() == 0 else ""
-        temps = "".join("    %s_temp_path %s;\n" % (kind, os.path.join(folder, kind))
-                        for kind in ("client_body", "proxy", "fastcgi", "uwsgi", "scgi"))
-        write(conf, (
-            "%sdaemon off;\nworker_processes 1;\npid %s;\nerror_log %s;\n"
-            "events { worker_connections 64; }\n"
-            "http {\n    access_log %s;\n%s"
-            "    types { text/plain txt ini; application/zip zip; }\n"
-            "    default_type application/octet-stream;\n"
-            "    server {\n        listen 127.0.0.1:%d;\n        root %s;\n    }\n}\n") % (
-            user, os.path.join(folder, "nginx.pid"), os.path.join(folder, "logs", "error.log"),
-            os.path.join(folder, "logs", "access.log"), temps, self.port, root))
-        self.proc = subprocess.Popen(["nginx", "-p", folder, "-c", conf],
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-        deadline = time.time() + 10
-        while True:
-            try:
-                with socket.create_connection(("127.0.0.1", self.port), timeout=1):
-                    break
-            except OSError:
-                if self.proc.poll() is not None or time.time() > deadline:
-                    raise RuntimeError("nginx did not start: %s" % self.proc.stderr.read().decode())
-                time.sleep(0.05)
-
-    def stop(self):
-        if self.proc.poll() is None:
-            self.proc.terminate()
-            self.proc.wait(10)
-        self.proc.stderr.close()
-
-
-class Release(unittest.TestCase):
+class Release(qrtest.ScratchCase):
     """A scratch release: trees are published one after another; installs on every version so far
     are kept and patched after each publish."""
 
+    prefix = "quorvel-publish-"
+
     def setUp(self):
-        self.scratch = tempfile.mkdtemp(prefix="quorvel-publish-")
-        self.addCleanup(shutil.rmtree, self.scratch, True)
+        super().setUp()
         self.release = os.path.join(self.scratch, "release")
         os.makedirs(self.release)
         self.server = None
@@ -147,21 +68,16 @@ class Release(unittest.TestCase):
 
     def publish(self, version, tree, *extra, expect=0):
         source = os.path.join(self.scratch, "tree%d" % version)
-        shutil.rmtree(source, ignore_errors=True)
-        for name, data in tree.items():
-            write(os.path.join(source, *name.split("/")), data)
-        args = [OPTIONS.publish, "--release", self.release, "--tree", source, "--version", str(version)]
-        if OPTIONS.wine:
-            args = ["/usr/lib/wine/wine64"] + args
+        qrtest.make_tree(source, tree)
+        args = [qrtest.OPTIONS.publish, "--release", self.release, "--tree", source, "--version", str(version)]
         if self.server:
             args += ["--base-url", self.server.base]
-        p = subprocess.run(args + list(extra), capture_output=True, text=True, timeout=120)
-        stderr = "".join(line for line in p.stderr.splitlines(True) if ":fixme:" not in line)
-        self.assertEqual(p.returncode, expect, p.stdout + stderr)
+        code, out, err = qrtest.run(args + list(extra), timeout=120)
+        self.assertEqual(code, expect, out + err)
         if expect == 0:
             self.published = version
             self.signed = "--sign" in extra
-        return p.stdout + stderr
+        return out + err
 
     def new_install(self, version=BASE_VERSION):
         path = tempfile.mkdtemp(prefix="install%d-" % version, dir=self.scratch)
@@ -169,10 +85,11 @@ class Release(unittest.TestCase):
         return path
 
     def patch(self, install):
-        patcher = OPTIONS.signed_patcher if self.signed and OPTIONS.signed_patcher else OPTIONS.patcher
-        p = subprocess.run([patcher, "--install-dir", install, "--patch-list",
-                            self.server.base + "/tzan/patch.txt"], capture_output=True, timeout=120)
-        self.assertEqual(p.returncode, 0, p.stdout.decode("utf-8", "replace"))
+        options = qrtest.OPTIONS
+        patcher = options.signed_patcher if self.signed and options.signed_patcher else options.patcher
+        code, out, _ = qrtest.run([patcher, "--install-dir", install, "--patch-list",
+                                   self.server.url("/tzan/patch.txt")], timeout=120, wine=False)
+        self.assertEqual(code, 0, out)
 
     def assert_at(self, install, tree):
         files = files_under(install)
@@ -200,7 +117,7 @@ class Release(unittest.TestCase):
 
     def verify_signature(self):
         tzan = os.path.join(self.release, "tzan")
-        p = subprocess.run(["openssl", "dgst", "-sha256", "-verify", PUBLIC_KEY, "-signature",
+        p = subprocess.run(["openssl", "dgst", "-sha256", "-verify", qrtest.DEMO_PUBLIC_KEY, "-signature",
                             os.path.join(tzan, "PatchInfo.ini.sig"), os.path.join(tzan, "PatchInfo.ini")],
                            capture_output=True, text=True)
         self.assertEqual(p.returncode, 0, p.stdout + p.stderr)
@@ -231,7 +148,7 @@ def second_tree():
 class TwoTrees(Release):
     def setUp(self):
         super().setUp()
-        self.serve_with(PatchServer(self.release))
+        self.serve_with(qrtest.PatchServer(self.release, os.path.join(self.scratch, "server")))
 
     def test_plain_release_brings_the_first_tree_to_the_second_and_is_signed(self):
         self.publish_and_patch_all(101, first_tree(), "--sign", KEY)
@@ -326,7 +243,7 @@ class Refusals(Release):
                            ("x" * 201, "bytes long"), ("nul.txt", "launcher refuses"),
                            ("dir/file.txt.", "launcher refuses"), ("a.qrtmp", "temporary files"),
                            (";comment.txt", "comment"), ("\u00e9t\u00e9.txt", "ASCII")]:
-            if OPTIONS.wine and "\\" in name:
+            if qrtest.OPTIONS.wine and "\\" in name:
                 continue  # Wine shows a backslash in a Unix file name as a separator
             with self.subTest(name=name):
                 tree = first_tree()
@@ -358,11 +275,10 @@ class Refusals(Release):
         self.refused(102, second_tree(), "differs from its hash line")
 
     def test_patch_list_addresses_must_fit_what_the_launcher_reads(self):
-        out = subprocess.run((["/usr/lib/wine/wine64"] if OPTIONS.wine else []) + [OPTIONS.publish, "--release", self.release, "--tree", self.scratch, "--version",
-                              "101", "--base-url", "http://" + "h" * 120 + ".example"],
-                             capture_output=True, text=True)
-        self.assertEqual(1, out.returncode)
-        self.assertIn("launchers read only the first 200", out.stderr)
+        code, _, err = qrtest.run([qrtest.OPTIONS.publish, "--release", self.release, "--tree", self.scratch,
+                                   "--version", "101", "--base-url", "http://" + "h" * 120 + ".example"])
+        self.assertEqual(1, code)
+        self.assertIn("launchers read only the first 200", err)
         self.assertEqual({}, files_under(self.release))
 
     def test_a_bad_key_leaves_the_release_alone(self):
@@ -372,31 +288,17 @@ class Refusals(Release):
         self.refused(102, second_tree(), "bad.pem: ", "--sign", bad)
 
 
-@unittest.skipUnless(shutil.which("nginx") or os.path.exists("/usr/sbin/nginx"), "nginx is not installed")
+@unittest.skipUnless(os.path.exists(qrtest.NGINX), "nginx is not installed")
 class ServedByNginx(Release):
     def test_a_published_release_patches_through_nginx(self):
-        if not shutil.which("nginx"):
-            os.environ["PATH"] += os.pathsep + "/usr/sbin"
-        root = os.path.join(self.scratch, "nginx")
-        self.serve_with(Nginx(self.release, root))
+        self.serve_with(qrtest.Nginx(self.release, os.path.join(self.scratch, "nginx")))
         self.publish_and_patch_all(101, first_tree(), "--sign", KEY)
         self.publish_and_patch_all(102, second_tree(), "--sign", KEY)
         self.verify_signature()
         with urllib.request.urlopen(self.server.base + "/tzan/PatchInfo.ini.sig") as r:
             self.assertEqual(r.read(), read(os.path.join(self.release, "tzan", "PatchInfo.ini.sig")))
-        self.assertGreater(os.path.getsize(os.path.join(root, "logs", "access.log")), 0)
-
-
-def main():
-    global OPTIONS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--publish", required=True)
-    parser.add_argument("--patcher", required=True)
-    parser.add_argument("--signed-patcher")
-    parser.add_argument("--wine", action="store_true")
-    OPTIONS, rest = parser.parse_known_args()
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+        self.assertGreater(os.path.getsize(self.server.log), 0)
 
 
 if __name__ == "__main__":
-    main()
+    qrtest.main(("--publish", {"required": True}), ("--patcher", {"required": True}), ("--signed-patcher", {}))
