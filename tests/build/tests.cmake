@@ -16,7 +16,7 @@ endif()
 
 # The layers point down (includes and links), and the release format's names are spelled out only in
 # its own folder.
-if(Python3_EXECUTABLE)
+if(NOT WIN32 AND Python3_EXECUTABLE)
   add_test(NAME build_include_direction
            COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/include_direction.py --root ${PROJECT_SOURCE_DIR})
   add_test(NAME build_release_literals

@@ -9,9 +9,7 @@ if(NOT WIN32 AND Python3_EXECUTABLE)
   add_test(NAME http_make_demo
     COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/make_demo_test.py)
   set_tests_properties(http_patch_server http_make_demo PROPERTIES TIMEOUT 120)
-  if(TARGET quorvel-publish)
-    set_tests_properties(http_make_demo PROPERTIES ENVIRONMENT "QUORVEL_PUBLISH=$<TARGET_FILE:quorvel-publish>")
-  endif()
+  set_tests_properties(http_make_demo PROPERTIES ENVIRONMENT "QUORVEL_PUBLISH=$<TARGET_FILE:quorvel-publish>")
 endif()
 
 if(NOT WIN32 AND QUORVEL_WIN64_BUILD_DIR)

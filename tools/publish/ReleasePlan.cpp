@@ -15,6 +15,12 @@ constexpr size_t kItemsPerVersion = 1000;  // launchers read keys 0 to 999
 
 bool IsArchiveItem(const std::string& name) { return IsArchiveAddress(ServerAddress("", name)); }
 
+// What the release serves once the new version is in place.
+struct ServedRelease {
+    std::map<std::string, FileDigest> plain;                             // item name -> bytes
+    std::map<std::string, std::map<std::string, FileDigest>> archives;  // item name -> landed entries
+};
+
 // First-wins lookup table over the description, so that playing many start versions through the
 // launcher's list rules stays cheap.
 class DescriptionIndex {
@@ -37,6 +43,7 @@ private:
     std::unordered_map<std::string, std::unordered_map<std::string, std::string>> sections_;
 };
 
+// Names that end wrong for a player on `installed`.
 std::vector<std::string> EndingWrong(const DescriptionIndex& index, const ServedRelease& served,
                                      const std::string& installed, const std::string& remote,
                                      const std::map<std::string, FileDigest>& target) {
@@ -79,13 +86,6 @@ void Sort(std::vector<std::string>& names) {
 }
 
 }  // namespace
-
-std::vector<std::string> FilesEndingWrong(const ReleaseIni& description, const ServedRelease& served,
-                                          const std::string& installed,
-                                          const std::map<std::string, FileDigest>& target) {
-    const std::string remote = description.Lookup("VERSION", "version").value_or(kAbsent);
-    return EndingWrong(DescriptionIndex(description), served, installed, remote, target);
-}
 
 ReleaseIni DescribeRelease(const ReleaseHistory& history, const ReleasePlan& plan, const FileDigest& archiveDigest) {
     ReleaseIni ini = history.ini;
