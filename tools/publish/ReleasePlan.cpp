@@ -17,7 +17,7 @@ bool IsArchiveItem(const std::string& name) { return IsArchiveAddress(ServerAddr
 
 // What the release serves once the new version is in place.
 struct ServedRelease {
-    std::map<std::string, FileDigest> plain;                             // item name -> bytes
+    std::map<std::string, FileDigest> plain;                            // item name -> bytes
     std::map<std::string, std::map<std::string, FileDigest>> archives;  // item name -> landed entries
 };
 
