@@ -12,8 +12,10 @@ void SettingsStore::SetFile(const std::string& fileName) {
 }
 
 std::string SettingsStore::FullPath() const {
-    // Without an install directory the file is looked for relative to the current directory rather
-    // than at the root of the drive.
+    // Without an install directory the bare name goes to the platform's INI calls, never "\name" at the
+    // root of the drive: the Windows profile calls then look in the Windows directory (where the
+    // launcher's files normally are not, so the version reads as missing), the POSIX twin in the
+    // current directory.
     if (installPath_.empty()) return fileName_;
     return installPath_ + "\\" + fileName_;
 }

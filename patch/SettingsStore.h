@@ -22,7 +22,7 @@ public:
     // Values of up to 999 characters; "NULL" when the file, section or key is missing.
     std::string ReadString(const std::string& section, const std::string& key) const;
     bool WriteString(const std::string& section, const std::string& key, const std::string& value) const;
-    // install directory + "\" + file name
+    // install directory + "\" + file name; the bare file name when no install directory is configured
     std::string FullPath() const;
 
 private:
