@@ -1,7 +1,5 @@
 #include "archive/ZipReader.h"
 
-#include <new>
-
 #include "archive/ZipDirectoryEnd.h"
 #include "archive/ZipFormat.h"
 #include "common/SafeName.h"
@@ -150,26 +148,6 @@ bool ZipReader::GetEntryName(ZipEntryName& name) const {
     return true;
 }
 
-bool ZipReader::OpenEntry() {
-    CloseEntry();
-    problem_.clear();
-    if (!entryValid_) return Fail("no entry is current");
-    const std::string label = EntryLabel(entryIndex_, entryCount_);
-    uint32_t dataPos = 0;
-    std::string problem;
-    if (!FindEntryData(localHeaderOffset_, entryIndex_, &dataPos, &problem)) return Fail(problem);
-
-    std::unique_ptr<ZipEntryStream> stream(new (std::nothrow) ZipEntryStream(*file_, entry_, dataPos, baseShift_));
-    if (!stream) return Fail("not enough memory to open " + label);
-    if (!stream->Start()) {
-        std::string why;
-        stream->Intact(&why);
-        return Fail(label + ": " + why);
-    }
-    openEntry_ = std::move(stream);
-    return true;
-}
-
 bool ZipReader::FindEntryData(uint32_t localHeaderOffset, uint32_t index, uint32_t* dataPos,
                               std::string* problem) const {
     const std::string label = EntryLabel(index, entryCount_);
@@ -189,20 +167,7 @@ bool ZipReader::FindEntryData(uint32_t localHeaderOffset, uint32_t index, uint32
     return true;
 }
 
-uint32_t ZipReader::ReadEntry(void* buffer, uint32_t length) {
-    return openEntry_ ? openEntry_->Read(buffer, length) : 0;
-}
-
-bool ZipReader::EntryIntact(std::string* problem) const {
-    if (openEntry_) return openEntry_->Intact(problem);
-    if (problem) *problem = "no entry is open";
-    return false;
-}
-
-void ZipReader::CloseEntry() { openEntry_.reset(); }
-
 void ZipReader::CloseArchive() {
-    CloseEntry();
     file_.reset();
     entryCount_ = baseShift_ = entryIndex_ = entryPos_ = 0;
     centralDirSize_ = centralDirOffset_ = localHeaderOffset_ = 0;

@@ -7,7 +7,6 @@
 #include <string>
 
 #include "archive/ZipEntryInfo.h"
-#include "archive/ZipEntryStream.h"
 #include "platform/FileSystem.h"
 
 namespace qr {
@@ -29,17 +28,10 @@ public:
     // The current entry's name decoded (UTF-8 when flag bit 11 is set, else code page 949 bytes),
     // normalised and checked; false only when the name cannot be read from the archive.
     bool GetEntryName(ZipEntryName& name) const;
-    // Prepares the current entry's data; false when its local header or buffers are unavailable.
-    bool OpenEntry();
-    uint32_t ReadEntry(void* buffer, uint32_t length);
-    void CloseEntry();
     // False at the last entry or at a damaged next header; the current entry is then unchanged.
     bool GoToNextEntry();
     void CloseArchive();
-
-    // After reading the open entry: all of it delivered and its CRC matches.
-    bool EntryIntact(std::string* problem) const;
-    // Why the last OpenArchive, GoTo...Entry or OpenEntry failed; empty at a plain end of entries.
+    // Why the last OpenArchive or GoTo...Entry failed; empty at a plain end of entries.
     const std::string& Problem() const { return problem_; }
     uint32_t EntryIndex() const { return entryIndex_; }
     uint32_t EntryCount() const { return entryCount_; }
@@ -66,7 +58,6 @@ private:
     uint32_t centralDirOffset_ = 0;
     ZipEntryInfo entry_;
     uint32_t localHeaderOffset_ = 0;
-    std::unique_ptr<ZipEntryStream> openEntry_;
     std::string problem_;
 };
 

@@ -14,6 +14,7 @@
 
 #include "archive/ArchiveExtraction.h"
 #include "archive/ZipReader.h"
+#include "tests/support/ZipEntryRead.h"
 
 namespace fsys = std::filesystem;
 
@@ -147,6 +148,7 @@ void CheckAndClearRoot(const fsys::path& root) {
 // The reader on its own, in odd request sizes, over whatever entries the bytes describe.
 void WalkWithReader(const std::string& path, const uint8_t* data, size_t size) {
     qr::ZipReader reader;
+    qr::test::ZipEntryRead entry;
     if (!reader.OpenArchive(path)) return;
     const uint32_t request = size > 0 ? 1 + data[size - 1] % 97 : 7;
     std::vector<char> buffer(request);
@@ -155,18 +157,18 @@ void WalkWithReader(const std::string& path, const uint8_t* data, size_t size) {
     for (bool more = reader.GoToFirstEntry(); more && entries < 64; more = reader.GoToNextEntry(), ++entries) {
         qr::ZipEntryInfo info;
         reader.GetEntryInfo(&info, name, static_cast<uint32_t>(1 + entries % sizeof name));
-        if (!reader.OpenEntry()) continue;
+        if (!entry.Open(reader)) continue;
         uint64_t total = 0;
         uint32_t got;
         do {
-            got = reader.ReadEntry(buffer.data(), request);
-            if (got > request) Finding("ReadEntry delivered more than asked");
+            got = entry.Read(buffer.data(), request);
+            if (got > request) Finding("an entry read delivered more than asked");
             total += got;
         } while (got == request && total < (1u << 20));
         if (total > info.uncompressedSize) Finding("entry delivered more than its recorded size");
         std::string problem;
-        if (reader.EntryIntact(&problem) && total != info.uncompressedSize) Finding("short entry reported intact");
-        reader.CloseEntry();
+        if (entry.Intact(&problem) && total != info.uncompressedSize) Finding("short entry reported intact");
+        entry.Close();
     }
 }
 

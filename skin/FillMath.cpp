@@ -78,16 +78,4 @@ long long DibColourCount(unsigned long colourUsed, int bitCount) {
     return 1LL << bitCount;
 }
 
-FillLayout LayoutFill(int position, int lower, int span, int clientWidth, int clientHeight,
-                      int tileWidth, int tileHeight) {
-    FillLayout layout;
-    layout.percent = ProgressPercent(position, lower, span);
-    layout.fillWidth = ProgressFillWidth(clientWidth, layout.percent);
-    layout.fillRight = ProgressFillRight(clientWidth, layout.fillWidth);
-    layout.fill = FillRectangle(clientHeight, layout.fillRight);
-    layout.columns = TileCount(layout.fill.width(), tileWidth);
-    layout.rows = TileCount(layout.fill.height(), tileHeight);
-    return layout;
-}
-
 }  // namespace qr::skin

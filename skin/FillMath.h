@@ -37,23 +37,9 @@ PixelRect FillRectangle(int clientHeight, int fillRight);
 // A tile size of 0 or less needs no tiles.
 int TileCount(int length, int tileSize);
 
-// Everything one paint of the bar works out, in the order the paint needs it.
-struct FillLayout {
-    int percent = 0;
-    int fillWidth = 0;
-    int fillRight = 0;
-    PixelRect fill;   // in client coordinates
-    int columns = 0;  // tiles across and down, drawn from the buffer origin
-    int rows = 0;
-    bool copies() const { return !fill.empty(); }  // anything reaches the screen
-};
-
 // Colours of a loaded device-independent bitmap: its colour-used count, or 2 to the power of its
 // bit depth when that is 0. Pictures of 256 colours or fewer get a palette of exactly these.
 long long DibColourCount(unsigned long colourUsed, int bitCount);
 inline constexpr long long kMaxPaletteColours = 256;
-
-FillLayout LayoutFill(int position, int lower, int span, int clientWidth, int clientHeight,
-                      int tileWidth, int tileHeight);
 
 }  // namespace qr::skin

@@ -65,12 +65,9 @@ void PaintTiledFill(HDC target, const RECT& clientRect, int fillRight, HBITMAP b
     BitmapHandle bufferBitmap(CreateCompatibleBitmap(source.get(), clientWidth, clientHeight));
     Selection bufferSelection(buffer.get(), bufferBitmap.get());
 
-    RECT fill = clientRect;
-    fill.right = fillRight;
-    InflateRect(&fill, -1, -1);
-
-    const int columns = TileCount(fill.right - fill.left, tileWidth);
-    const int rows = TileCount(fill.bottom - fill.top, tileHeight);
+    const PixelRect fill = FillRectangle(clientHeight, fillRight);
+    const int columns = TileCount(fill.width(), tileWidth);
+    const int rows = TileCount(fill.height(), tileHeight);
     for (int i = 0; i < columns; ++i)
         for (int j = 0; j < rows; ++j)
             BitBlt(buffer.get(), i * tileWidth, j * tileHeight, tileWidth, tileHeight, source.get(),
@@ -80,9 +77,7 @@ void PaintTiledFill(HDC target, const RECT& clientRect, int fillRight, HBITMAP b
         SelectPalette(target, palette, FALSE);
         RealizePalette(target);
     }
-    if (!IsRectEmpty(&fill))
-        BitBlt(target, 2, 2, fill.right - fill.left, fill.bottom - fill.top, buffer.get(), 0, 0,
-               SRCCOPY);
+    if (!fill.empty()) BitBlt(target, 2, 2, fill.width(), fill.height(), buffer.get(), 0, 0, SRCCOPY);
 }
 
 }  // namespace qr::skin

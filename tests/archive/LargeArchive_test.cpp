@@ -12,6 +12,7 @@
 
 #include "tests/archive/ZipBuilder.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/ZipEntryRead.h"
 
 namespace qr {
 namespace {
@@ -81,13 +82,14 @@ TEST_F(ArchiveLargeOffsets, ExtractsAnArchiveWhoseOffsetsCountFromTheStubsStart)
     zip.recordedBase = static_cast<uint32_t>(kStubSize);
     const std::string path = WriteBehindStub(zip.Build(), kStubSize);
     ZipReader reader;
+    test::ZipEntryRead entry;
     ASSERT_TRUE(reader.OpenArchive(path)) << reader.Problem();
     EXPECT_EQ(reader.EntryCount(), 4u);
-    ASSERT_TRUE(reader.OpenEntry()) << reader.Problem();
+    ASSERT_TRUE(entry.Open(reader)) << entry.Problem();
     std::string data(200000, '\0');
-    data.resize(reader.ReadEntry(&data[0], static_cast<uint32_t>(data.size())));
+    data.resize(entry.Read(&data[0], static_cast<uint32_t>(data.size())));
     EXPECT_EQ(data, test::TextBytes(150000, 7));
-    EXPECT_TRUE(reader.EntryIntact(nullptr));
+    EXPECT_TRUE(entry.Intact(nullptr));
     reader.CloseArchive();
     ExpectExtracted(path);
 }

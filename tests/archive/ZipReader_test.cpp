@@ -9,6 +9,7 @@
 #include "archive/ZipDirectoryEnd.h"
 #include "tests/archive/ZipBuilder.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/ZipEntryRead.h"
 
 namespace qr {
 namespace {
@@ -85,7 +86,7 @@ protected:
         std::string out;
         std::vector<char> buffer(request);
         for (;;) {
-            const uint32_t n = reader_.ReadEntry(buffer.data(), request);
+            const uint32_t n = entry_.Read(buffer.data(), request);
             if (counts) counts->push_back(n);
             out.append(buffer.data(), n);
             if (n < request) return out;
@@ -103,6 +104,7 @@ protected:
     test::TempDir dir_;
     int count_ = 0;
     ZipReader reader_;
+    test::ZipEntryRead entry_;
 };
 
 TEST_F(ArchiveZipReader, DeliversStoredAndDeflatedDataAroundBlockBoundaries) {
@@ -122,11 +124,11 @@ TEST_F(ArchiveZipReader, DeliversStoredAndDeflatedDataAroundBlockBoundaries) {
     for (uint32_t request : {65536u, 1000u, 16384u}) {
         ASSERT_TRUE(reader_.GoToFirstEntry());
         for (size_t i = 0; i < expected.size(); ++i) {
-            ASSERT_TRUE(reader_.OpenEntry()) << reader_.Problem();
+            ASSERT_TRUE(entry_.Open(reader_)) << entry_.Problem();
             std::string problem;
             EXPECT_EQ(ReadAll(request), expected[i]) << Name() << " request " << request;
-            EXPECT_TRUE(reader_.EntryIntact(&problem)) << Name() << ": " << problem;
-            reader_.CloseEntry();
+            EXPECT_TRUE(entry_.Intact(&problem)) << Name() << ": " << problem;
+            entry_.Close();
             EXPECT_EQ(reader_.GoToNextEntry(), i + 1 < expected.size());
         }
     }
@@ -139,22 +141,22 @@ TEST_F(ArchiveZipReader, ReadCountsAreFullUntilTheEntryEnds) {
     zip.Add("dir/", "");
     ASSERT_TRUE(Open(zip));
     std::vector<uint32_t> counts;
-    ASSERT_TRUE(reader_.OpenEntry());
+    ASSERT_TRUE(entry_.Open(reader_));
     char dummy;
-    EXPECT_EQ(reader_.ReadEntry(&dummy, 0), 0u);  // asks for nothing, changes nothing
-    EXPECT_EQ(reader_.ReadEntry(nullptr, 100), 0u);
+    EXPECT_EQ(entry_.Read(&dummy, 0), 0u);  // asks for nothing, changes nothing
+    EXPECT_EQ(entry_.Read(nullptr, 100), 0u);
     ReadAll(65536, &counts);
-    EXPECT_EQ(reader_.ReadEntry(&dummy, 1), 0u);
+    EXPECT_EQ(entry_.Read(&dummy, 1), 0u);
     EXPECT_EQ(counts, (std::vector<uint32_t>{65536, 34464}));
     ASSERT_TRUE(reader_.GoToNextEntry());
-    ASSERT_TRUE(reader_.OpenEntry());
+    ASSERT_TRUE(entry_.Open(reader_));
     counts.clear();
     ReadAll(65536, &counts);
     EXPECT_EQ(counts, (std::vector<uint32_t>{65536, 65536, 0}));
     ASSERT_TRUE(reader_.GoToNextEntry());
-    ASSERT_TRUE(reader_.OpenEntry());
-    EXPECT_EQ(reader_.ReadEntry(&dummy, 1), 0u);
-    EXPECT_TRUE(reader_.EntryIntact(nullptr));
+    ASSERT_TRUE(entry_.Open(reader_));
+    EXPECT_EQ(entry_.Read(&dummy, 1), 0u);
+    EXPECT_TRUE(entry_.Intact(nullptr));
 }
 
 TEST_F(ArchiveZipReader, WalksTheDirectoryAndCopiesNamesAsAsked) {
@@ -197,13 +199,13 @@ TEST_F(ArchiveZipReader, ShiftsEveryOffsetPastAStubBeforeTheArchive) {
     zip.Add("one", test::TextBytes(5000, 3), true);
     zip.Add("two", test::RandomBytes(3000, 4));
     ASSERT_TRUE(Open(zip));
-    ASSERT_TRUE(reader_.OpenEntry());
+    ASSERT_TRUE(entry_.Open(reader_));
     EXPECT_EQ(ReadAll(65536), test::TextBytes(5000, 3));
-    EXPECT_TRUE(reader_.EntryIntact(nullptr));
+    EXPECT_TRUE(entry_.Intact(nullptr));
     ASSERT_TRUE(reader_.GoToNextEntry());
-    ASSERT_TRUE(reader_.OpenEntry());
+    ASSERT_TRUE(entry_.Open(reader_));
     EXPECT_EQ(ReadAll(65536), test::RandomBytes(3000, 4));
-    EXPECT_TRUE(reader_.EntryIntact(nullptr));
+    EXPECT_TRUE(entry_.Intact(nullptr));
 }
 
 TEST_F(ArchiveZipReader, ArchivesWithoutEntriesOrEndRecordDeliverNothing) {
@@ -211,7 +213,7 @@ TEST_F(ArchiveZipReader, ArchivesWithoutEntriesOrEndRecordDeliverNothing) {
     ASSERT_TRUE(Open(empty));
     EXPECT_FALSE(reader_.GoToFirstEntry());
     EXPECT_TRUE(reader_.Problem().empty());
-    EXPECT_FALSE(reader_.OpenEntry());
+    EXPECT_FALSE(entry_.Open(reader_));
     EXPECT_FALSE(reader_.GoToNextEntry());
 
     // An end record claiming 0 entries over a directory that has some still delivers none.
@@ -226,7 +228,7 @@ TEST_F(ArchiveZipReader, ArchivesWithoutEntriesOrEndRecordDeliverNothing) {
     EXPECT_NE(reader_.Problem().find("no end of central directory"), std::string::npos);
     EXPECT_FALSE(reader_.OpenArchive(Write("data PK\x05\x06 cut")));  // end record cut off
     EXPECT_FALSE(reader_.OpenArchive(dir_.Join("missing.zip")));
-    EXPECT_FALSE(reader_.OpenEntry());
+    EXPECT_FALSE(entry_.Open(reader_));
 
     // A download cut short has lost its end record: nothing can be read from it.
     ZipBuilder whole;
@@ -275,16 +277,16 @@ TEST_F(ArchiveZipReader, DamagedEntriesEndTheirReadAndAreReported) {
         damage.apply(bad);
         zip.Add("good", "still readable");
         ASSERT_TRUE(Open(zip)) << damage.what;
-        ASSERT_TRUE(reader_.OpenEntry()) << damage.what;
+        ASSERT_TRUE(entry_.Open(reader_)) << damage.what;
         ReadAll(65536);
         std::string problem;
-        EXPECT_FALSE(reader_.EntryIntact(&problem)) << damage.what;
+        EXPECT_FALSE(entry_.Intact(&problem)) << damage.what;
         EXPECT_NE(problem.find(damage.expectedProblem), std::string::npos) << damage.what << ": " << problem;
-        EXPECT_EQ(reader_.ReadEntry(&problem[0], 1), 0u) << damage.what;
+        EXPECT_EQ(entry_.Read(&problem[0], 1), 0u) << damage.what;
         ASSERT_TRUE(reader_.GoToNextEntry()) << damage.what;
-        ASSERT_TRUE(reader_.OpenEntry());
+        ASSERT_TRUE(entry_.Open(reader_));
         EXPECT_EQ(ReadAll(100), "still readable");
-        EXPECT_TRUE(reader_.EntryIntact(nullptr));
+        EXPECT_TRUE(entry_.Intact(nullptr));
     }
 }
 
@@ -302,11 +304,11 @@ TEST_F(ArchiveZipReader, DamagedHeadersAreRefused) {
     local.Add("a", "1").breakLocalSignature = true;
     local.Add("b", "2").localHeaderOffset = 0x7fff0000;
     ASSERT_TRUE(Open(local));
-    EXPECT_FALSE(reader_.OpenEntry());
-    EXPECT_NE(reader_.Problem().find("local header"), std::string::npos);
-    EXPECT_EQ(reader_.ReadEntry(&zip, 1), 0u);
+    EXPECT_FALSE(entry_.Open(reader_));
+    EXPECT_NE(entry_.Problem().find("local header"), std::string::npos);
+    EXPECT_EQ(entry_.Read(&zip, 1), 0u);
     ASSERT_TRUE(reader_.GoToNextEntry());
-    EXPECT_FALSE(reader_.OpenEntry());
+    EXPECT_FALSE(entry_.Open(reader_));
 
     // More entries claimed than the directory holds: the walk stops at the first missing header.
     ZipBuilder overcounted;

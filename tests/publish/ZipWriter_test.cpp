@@ -11,6 +11,7 @@
 #include "tests/archive/FaultyFileSystem.h"
 #include "tests/archive/ZipBuilder.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/ZipEntryRead.h"
 
 namespace qr {
 namespace {
@@ -56,6 +57,7 @@ TEST(ZipWriterTest, EntriesReadBackWithOurReaderExtractionAndUnzip) {
     ASSERT_TRUE(WriteArchive(SystemFileSystem(), archive, entries, problem)) << problem;
 
     ZipReader reader;
+    test::ZipEntryRead entry;
     ASSERT_TRUE(reader.OpenArchive(archive));
     ASSERT_EQ(entries.size(), reader.EntryCount());
     ASSERT_TRUE(reader.GoToFirstEntry());
@@ -66,12 +68,12 @@ TEST(ZipWriterTest, EntriesReadBackWithOurReaderExtractionAndUnzip) {
         EXPECT_EQ(entries[i].name, name);
         EXPECT_EQ(8u, info.method);
         EXPECT_EQ(test::Crc32(entries[i].data), info.crc);
-        ASSERT_TRUE(reader.OpenEntry());
+        ASSERT_TRUE(entry.Open(reader));
         std::string data(entries[i].data.size() + 10, '\0');
-        data.resize(reader.ReadEntry(&data[0], static_cast<uint32_t>(data.size())));
+        data.resize(entry.Read(&data[0], static_cast<uint32_t>(data.size())));
         EXPECT_EQ(entries[i].data, data) << entries[i].name;
-        EXPECT_TRUE(reader.EntryIntact(&problem)) << problem;
-        reader.CloseEntry();
+        EXPECT_TRUE(entry.Intact(&problem)) << problem;
+        entry.Close();
         if (i + 1 < entries.size()) {
             ASSERT_TRUE(reader.GoToNextEntry());
         }

@@ -16,6 +16,29 @@ constexpr int kBarClientWidth = 294;  // the 296 x 19 bar minus its one-pixel fr
 constexpr int kBarClientHeight = 17;
 constexpr int kTile = 8, kTileHeight = 17;
 
+// Everything one paint of the bar works out, in the order the paint works it out.
+struct FillLayout {
+    int percent = 0;
+    int fillWidth = 0;
+    int fillRight = 0;
+    PixelRect fill;   // in client coordinates
+    int columns = 0;  // tiles across and down, drawn from the buffer origin
+    int rows = 0;
+    bool copies() const { return !fill.empty(); }  // anything reaches the screen
+};
+
+FillLayout LayoutFill(int position, int lower, int span, int clientWidth, int clientHeight, int tileWidth,
+                      int tileHeight) {
+    FillLayout layout;
+    layout.percent = ProgressPercent(position, lower, span);
+    layout.fillWidth = ProgressFillWidth(clientWidth, layout.percent);
+    layout.fillRight = ProgressFillRight(clientWidth, layout.fillWidth);
+    layout.fill = FillRectangle(clientHeight, layout.fillRight);
+    layout.columns = TileCount(layout.fill.width(), tileWidth);
+    layout.rows = TileCount(layout.fill.height(), tileHeight);
+    return layout;
+}
+
 FillLayout BarAt(int position, int lower, int upper) {
     return LayoutFill(position, lower, ProgressSpan(lower, upper), kBarClientWidth,
                       kBarClientHeight, kTile, kTileHeight);
