@@ -13,7 +13,7 @@ import re
 import sys
 
 # Lowest first.
-LAYERS = [("common",), ("platform",), ("archive",), ("release",), ("patch",), ("skin", "ui", "res"),
+LAYERS = [("common",), ("platform",), ("archive",), ("release",), ("patch",), ("ui", "res"), ("skin",),
           ("app", "cli", "tools")]
 # Folders held below their layer: the publisher needs the release format, not the worker or the app.
 CEILINGS = {"tools/publish": "release"}
