@@ -115,8 +115,8 @@ class Direction {
       if (s.due > now) return s.due;
       ssize_t n = write(out_, &buf_[head_ * kSlotBytes], s.length);
       if (n < 0 && errno == EINTR) continue;
-      // A write the device refuses is a packet lost on the wire; TCP recovers it like any other.
-      if (n < 0 && errno != EAGAIN) perror("qr_wan_link: write");
+      // A write the device refuses (EIO while its side is not up yet) is a packet lost on the wire.
+      if (n < 0 && errno != EAGAIN && errno != EIO) perror("qr_wan_link: write");
       head_ = (head_ + 1) % kSlots;
       --count_;
     }
