@@ -9,7 +9,9 @@
 # quorvel-patch (native, libcurl) into an install at version 100, the Windows build under wine64
 # (WinInet) likewise, and the peers over the same paths: curl in one process (keep-alive) and
 # curl --parallel --parallel-max 8. Prints medians of N runs, the TCP connections nginx saw, the
-# ratios and the link's floor (payload bytes * 8 / rate + one round trip).
+# ratios and the link's floor (the served bytes * 8 / rate + one round trip). A version lists at most
+# 1,000 names, so quorvel-publish packs the rest of the small shape into the version's archive; the
+# peers unzip what they fetched of it, as the patcher does.
 #   scripts/bench-wan.sh [--profile 1|2] [--runs N] [--quick] [--shape small|big|mid]... [--no-wine]
 #   profile 1: 40 ms round trip, 50 Mbit/s, no loss      profile 2: 150 ms, 20 Mbit/s, 0.5 % loss
 #   --quick: 150 small files, one 20 MB file, 30 files of 1 MB, one run.      (KEEP=1 keeps build/bench-wan)
@@ -60,7 +62,7 @@ else
 fi
 
 [ "$(id -u)" -eq 0 ] || { echo "bench-wan.sh: run as root (it makes network namespaces and TUN devices)" >&2; exit 1; }
-for tool in ip nginx curl g++ python3 cmake bc; do
+for tool in ip nginx curl unzip g++ python3 cmake bc; do
   command -v "$tool" >/dev/null || { echo "bench-wan.sh: $tool is missing (scripts/setup.sh)" >&2; exit 1; }
 done
 [ -c /dev/net/tun ] || { echo "bench-wan.sh: /dev/net/tun is missing" >&2; exit 1; }
@@ -102,7 +104,7 @@ shape_dir() {
 }
 for s in "${shapes[@]}"; do
   dir="$(shape_dir "$s")"
-  if [ ! -f "$dir/bytes" ]; then
+  if [ ! -f "$dir/served" ]; then
     echo "publishing the release: ${shape_label[$s]} ..."
     read -r count low high <<<"${shape_spec[$s]}"
     python3 "$root/bench/wan/make_release.py" --publish "$publisher" --out "$dir" \
@@ -197,10 +199,21 @@ measure() {  # key
     curlpar) in_player curl -sS -f --create-dirs --parallel --parallel-max 8 -K "$curl_cfg" --output-dir "$dir" \
                >"$work/tool.log" 2>&1 ;;
   esac || fail "$key failed: $(tail -5 "$work/tool.log")"
+  case "$key" in
+    curl*) unpack_archives "$dir" ;;
+  esac
   t1=$(now)
   check_result "$key" "$dir"
   times[$key]+="$(echo "$t1 - $t0" | bc -l) "
   conns[$key]+="$(tail -n +"$log_from" "$ngx/access.log" | awk '{c[$1] = 1} END {print length(c)}') "
+}
+
+# The peers end where the patcher ends: with the archive items unpacked (into a folder of their own).
+unpack_archives() {  # dir
+  local p
+  for p in "${archives[@]}"; do
+    unzip -q -o "$1/$p" -d "$1/unpacked" || fail "unzip of $p failed"
+  done
 }
 
 check_result() {  # key, dir
@@ -212,10 +225,10 @@ check_result() {  # key, dir
         diff -rq --exclude=VersionInfo.ini "$shape/tree" "$dir" >/dev/null || fail "$key's install differs from the release"
         verified[$key]=1
       fi
-      got=$(sum_sizes "$dir" ! -name VersionInfo.ini) ;;
-    *) got=$(sum_sizes "$dir/tzan/patch") ;;
+      got=$(sum_sizes "$dir" ! -name VersionInfo.ini) want=$payload ;;
+    *) got=$(sum_sizes "$dir/tzan/patch") want=$served ;;
   esac
-  [ "$got" -eq "$payload" ] || fail "$key wrote $got of $payload bytes"
+  [ "$got" -eq "$want" ] || fail "$key wrote $got of $want bytes"
 }
 
 tools=(ours curl1 curlpar)
@@ -236,6 +249,8 @@ for s in "${shapes[@]}"; do
   shape="$(shape_dir "$s")"
   ln -sfn "$shape/release" "$work/www"
   payload=$(cat "$shape/bytes")
+  served=$(cat "$shape/served")
+  mapfile -t archives < <(grep '\.zip$' "$shape/paths.txt" || true)
   curl_cfg="$work/curl-$s.cfg"
   awk -v base="$base_url" '{printf "url = \"%s/%s\"\noutput = \"%s\"\n", base, $0, $0}' "$shape/paths.txt" >"$curl_cfg"
   times=() conns=()
@@ -246,12 +261,16 @@ for s in "${shapes[@]}"; do
     done
   done
 
-  floor=$(echo "$payload * 8 / ($rate_mbit * 1000000) + $rtt_ms / 1000" | bc -l)
+  floor=$(echo "$served * 8 / ($rate_mbit * 1000000) + $rtt_ms / 1000" | bc -l)
   par=$(echo "${times[curlpar]}" | median)
   one=$(echo "${times[curl1]}" | median)
   echo
-  printf '%s (%.1f MB), %s\n' "${shape_label[$s]}" "$(echo "$payload / 1000000" | bc -l)" \
-    "$(($(wc -l <"$shape/paths.txt") - 2)) items"
+  items=$(($(wc -l <"$shape/paths.txt") - 2))
+  printf '%s (%.1f MB); %d items served (%.1f MB)' "${shape_label[$s]}" "$(echo "$payload / 1000000" | bc -l)" \
+    "$items" "$(echo "$served / 1000000" | bc -l)"
+  [ ${#archives[@]} -eq 0 ] || printf ', %d of them archives (a version lists at most 1,000 names), which the peers unzip' \
+    "${#archives[@]}"
+  echo
   printf '  %-38s %9s %7s %9s %9s %8s\n' "" seconds conns "x curl-p8" "x curl" "x floor"
   for t in "${tools[@]}"; do
     m=$(echo "${times[$t]}" | median)
