@@ -242,7 +242,7 @@ declare -A label=(
 loss_text="$loss % loss"
 [ "$loss" = 0 ] && loss_text="no loss"
 echo "link: ${rtt_ms} ms round trip, ${rate_mbit} Mbit/s, $loss_text (emulated; $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'))"
-echo "median of $runs run(s) per tool, tools taking turns; connections as nginx counted them"
+echo "median of $runs run(s) per tool, tools taking turns; connections as nginx counted them; load average $(cut -d' ' -f1-3 /proc/loadavg)"
 
 summary=()
 for s in "${shapes[@]}"; do
@@ -266,7 +266,7 @@ for s in "${shapes[@]}"; do
   one=$(echo "${times[curl1]}" | median)
   echo
   items=$(($(wc -l <"$shape/paths.txt") - 2))
-  printf '%s (%.1f MB); %d items served (%.1f MB)' "${shape_label[$s]}" "$(echo "$payload / 1000000" | bc -l)" \
+  printf '%s (%.1f MB); served as %d item(s), %.1f MB' "${shape_label[$s]}" "$(echo "$payload / 1000000" | bc -l)" \
     "$items" "$(echo "$served / 1000000" | bc -l)"
   [ ${#archives[@]} -eq 0 ] || printf ', %d of them archives (a version lists at most 1,000 names), which the peers unzip' \
     "${#archives[@]}"
@@ -290,6 +290,7 @@ for s in "${shapes[@]}"; do
 done
 echo
 printf '%s\n' "${summary[@]}"
+echo "load average now $(cut -d' ' -f1-3 /proc/loadavg)"
 kill "$link_pid" 2>/dev/null || true
 wait "$link_pid" 2>/dev/null || true
 link_pid=""
