@@ -80,10 +80,10 @@ if [ ! -x "$link_bin" ] || [ "$root/bench/wan/wan_link.cpp" -nt "$link_bin" ]; t
 fi
 
 srv_ns="qrwan-srv-$$" cli_ns="qrwan-cli-$$"
-link_pid="" nginx_pid="" wine_used=0
+link_pid="" nginx_pid="" tool_pid="" wine_used=0
 cleanup() {
   local rc=$?
-  for pid in $nginx_pid $link_pid; do
+  for pid in $tool_pid $nginx_pid $link_pid; do
     kill "$pid" 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
   done
@@ -180,7 +180,15 @@ declare -A times conns verified
 run_dir="$work/run"
 
 fresh() { rm -rf "$run_dir"; mkdir -p "$1"; sync; }
-in_player() { timeout "$tool_timeout" ip netns exec "$cli_ns" "$@"; }
+# In the background and waited for, so a signal to this script ends the run at once, not after it.
+in_player() {
+  timeout "$tool_timeout" ip netns exec "$cli_ns" "$@" &
+  tool_pid=$!
+  local rc=0
+  wait "$tool_pid" || rc=$?
+  tool_pid=""
+  return "$rc"
+}
 
 # Runs one tool's fetch of the current shape, timed; checks what it wrote; counts connections.
 measure() {  # key
