@@ -52,12 +52,12 @@ done
 if [ "$quick" = 1 ]; then runs=1; fi
 
 # shape -> "count min_bytes max_bytes"
-declare -A shape_spec shape_label
+declare -A shape_sizes shape_label
 if [ "$quick" = 1 ]; then
-  shape_spec=([small]="150 1024 61440" [big]="1 20971520 20971520" [mid]="30 1048576 1048576")
+  shape_sizes=([small]="150 1024 61440" [big]="1 20971520 20971520" [mid]="30 1048576 1048576")
   shape_label=([small]="150 files of 1-60 KB" [big]="one 20 MB file" [mid]="30 files of 1 MB")
 else
-  shape_spec=([small]="1500 1024 61440" [big]="1 209715200 209715200" [mid]="300 1048576 1048576")
+  shape_sizes=([small]="1500 1024 61440" [big]="1 209715200 209715200" [mid]="300 1048576 1048576")
   shape_label=([small]="1,500 files of 1-60 KB" [big]="one 200 MB file" [mid]="300 files of 1 MB")
 fi
 
@@ -99,14 +99,14 @@ trap 'exit 130' INT TERM
 
 # --- the releases ---------------------------------------------------------------------------------
 shape_dir() {
-  local spec="${shape_spec[$1]}"
-  echo "$work/shapes/$1-${spec// /-}"
+  local sizes="${shape_sizes[$1]}"
+  echo "$work/shapes/$1-${sizes// /-}"
 }
 for s in "${shapes[@]}"; do
   dir="$(shape_dir "$s")"
   if [ ! -f "$dir/served" ]; then
     echo "publishing the release: ${shape_label[$s]} ..."
-    read -r count low high <<<"${shape_spec[$s]}"
+    read -r count low high <<<"${shape_sizes[$s]}"
     python3 "$root/bench/wan/make_release.py" --publish "$publisher" --out "$dir" \
       --count "$count" --min-bytes "$low" --max-bytes "$high" --base-url "$base_url"
   fi
