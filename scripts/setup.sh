@@ -11,7 +11,7 @@ packages=(
   libz-mingw-w64-dev
   wine wine64 xvfb xdotool x11-apps imagemagick fonts-nanum
   python3 python3-pil curl zip unzip libarchive-tools
-  nginx-light
+  nginx-light iproute2 bc
   clang libclang-rt-14-dev
   g++-multilib qemu-user zlib1g-dev:i386 libcurl4-openssl-dev:i386 libssl-dev:i386
   nginx-light
