@@ -1,5 +1,7 @@
 #include "archive/DeltaDecoder.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <vector>
 
 #include "archive/ZstdHandles.h"
@@ -114,7 +116,7 @@ ZstdDCtx MakeDecoder(const DeltaLimits& limits, std::string& reason) {
 bool SegmentFits(const DeltaSegment& segment, const DeltaHeader& header, uint64_t produced,
                  const DeltaLimits& limits, std::string& reason) {
     const std::string at = "segment at new byte " + std::to_string(produced);
-    if (segment.oldLength > limits.maxOldRegion) {
+    if (segment.oldLength > std::min<uint64_t>(limits.maxOldRegion, SIZE_MAX)) {
         reason = at + " refers to " + Amount(segment.oldLength) + " of the old file, over the " +
                  Amount(limits.maxOldRegion) + " allowed";
     } else if (segment.oldOffset > header.oldSize || segment.oldLength > header.oldSize - segment.oldOffset) {
@@ -162,7 +164,7 @@ DeltaOutcome ApplyDelta(ReadableFile& oldFile, ReadableFile& delta, WritableFile
             return outcome;
         }
         if (!SegmentFits(segment, header, outcome.bytesWritten, limits, outcome.reason)) return outcome;
-        region.resize(static_cast<size_t>(segment.oldLength));
+        if (!HoldOldRegion(region, segment.oldLength, outcome.reason)) return outcome;
         if (!ReadFully(oldFile, segment.oldOffset, region.data(), region.size())) {
             outcome.reason = "reading the old file at byte " + std::to_string(segment.oldOffset) + " failed";
             return outcome;

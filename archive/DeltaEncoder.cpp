@@ -104,7 +104,7 @@ DeltaOutcome MakeDelta(ReadableFile& oldFile, ReadableFile& newFile, WritableFil
     std::vector<unsigned char> region;
     for (uint64_t start = 0; start < header.newSize;) {
         const DeltaSegment segment = SegmentAt(start, header.newSize, header.oldSize, options);
-        region.resize(static_cast<size_t>(segment.oldLength));
+        if (!HoldOldRegion(region, segment.oldLength, outcome.reason)) return outcome;
         if (!ReadFully(oldFile, segment.oldOffset, region.data(), region.size())) {
             outcome.reason = "reading the old file at byte " + std::to_string(segment.oldOffset) + " failed";
             return outcome;

@@ -1,5 +1,7 @@
 #include "archive/DeltaFormat.h"
 
+#include <new>
+
 namespace qr {
 namespace {
 
@@ -61,6 +63,17 @@ bool DecodeDeltaSegment(const unsigned char (&record)[kDeltaRecordSize], DeltaSe
     segment->oldLength = fields[1];
     segment->newLength = fields[2];
     return true;
+}
+
+// A 32-bit program may not find the address space; that fails the one file, not the program.
+bool HoldOldRegion(std::vector<unsigned char>& region, uint64_t length, std::string& reason) {
+    try {
+        region.resize(static_cast<size_t>(length));
+        return true;
+    } catch (const std::bad_alloc&) {
+        reason = "no memory for " + std::to_string(length >> 20) + " MiB of the old file";
+        return false;
+    }
 }
 
 bool ReadFully(ReadableFile& file, uint64_t offset, void* buffer, size_t length) {

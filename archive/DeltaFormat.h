@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/FileSystem.h"
 
@@ -53,6 +54,9 @@ struct DeltaOutcome {
     std::string reason;
     uint64_t bytesWritten = 0;  // to the output file
 };
+
+// Sizes `region` for `length` old bytes; false with `reason` set when the memory is not there.
+bool HoldOldRegion(std::vector<unsigned char>& region, uint64_t length, std::string& reason);
 
 // Reads exactly `length` bytes at `offset`; false on a short read.
 bool ReadFully(ReadableFile& file, uint64_t offset, void* buffer, size_t length);
