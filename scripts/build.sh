@@ -33,9 +33,9 @@ cmake --build "$root/build/i386" -j "$jobs" --target quorvel_tests
 cmake --build "$root/build/native" -j "$jobs"
 
 # The shipping launcher is stripped at link time (symbols in QuorvelLauncher.exe.debug) and must
-# stay under 1.5 MB.
+# stay under 1.8 MB (room for the zstd decoder).
 shipped="$root/build/win32/app/QuorvelLauncher.exe"
-if [ -f "$shipped" ] && [ "$(stat -c %s "$shipped")" -ge 1572864 ]; then
-  echo "build.sh: $shipped is $(stat -c %s "$shipped") bytes, over the 1.5 MB the launcher may ship at" >&2
+if [ -f "$shipped" ] && [ "$(stat -c %s "$shipped")" -ge 1887437 ]; then
+  echo "build.sh: $shipped is $(stat -c %s "$shipped") bytes, over the 1.8 MB the launcher may ship at" >&2
   exit 1
 fi

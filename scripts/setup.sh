@@ -15,6 +15,7 @@ packages=(
   clang libclang-rt-14-dev
   g++-multilib qemu-user zlib1g-dev:i386 libcurl4-openssl-dev:i386 libssl-dev:i386
   nginx-light
+  libzstd-dev libzstd-dev:i386 zstd dpkg-dev
 )
 
 # The 32-bit Linux build's libraries come from Debian's i386 architecture, which must be known to
@@ -36,10 +37,40 @@ done
 
 if [ ${#missing[@]} -eq 0 ]; then
   echo "setup: all packages present"
-  exit 0
+else
+  echo "setup: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-echo "setup: installing ${missing[*]}"
-export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# The Windows trees build zstd from Debian's own source package (MinGW has no zstd package).
+# A private deb-src list, package lists and cache keep /etc/apt and the system's lists untouched.
+# The plain name would pick the security update, whose source files are not served, hence the
+# release pin. Unpacked (Debian's patches applied) into third_party/zstd-src, which git ignores.
+root="$(cd "$(dirname "$0")/.." && pwd)"
+zstd_src="$root/third_party/zstd-src"
+if [ -f "$zstd_src/lib/zstd.h" ]; then
+  echo "setup: zstd source present"
+  exit 0
+fi
+echo "setup: fetching the zstd source package"
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/lists/partial" "$work/cache/archives/partial" "$work/parts" "$work/src"
+chmod -R a+rX "$work"  # apt downloads as its own user where it can
+echo "deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] ${QUORVEL_DEBIAN_MIRROR:-http://deb.debian.org/debian} bookworm main" \
+  >"$work/sources.list"
+apt_private=(-o "Dir::Etc::SourceList=$work/sources.list" -o "Dir::Etc::SourceParts=$work/parts"
+             -o "Dir::State::Lists=$work/lists" -o "Dir::Cache=$work/cache")
+apt-get "${apt_private[@]}" update -qq
+(cd "$work/src" && apt-get "${apt_private[@]}" source -qq libzstd/bookworm >/dev/null)
+unpacked="$(find "$work/src" -mindepth 1 -maxdepth 1 -type d -name 'libzstd-*' | head -n 1)"
+if [ -z "$unpacked" ] || [ ! -f "$unpacked/lib/zstd.h" ]; then
+  echo "setup: the zstd source package did not unpack as expected" >&2
+  exit 1
+fi
+mkdir -p "$root/third_party"
+rm -rf "$zstd_src.partial"
+mv "$unpacked" "$zstd_src.partial"
+mv "$zstd_src.partial" "$zstd_src"

@@ -13,3 +13,19 @@ if(NOT WIN32)
   endif()
   add_subdirectory(${PROJECT_SOURCE_DIR}/bench/zip ${CMAKE_BINARY_DIR}/bench/zip)
 endif()
+
+# The delta codec's cases make their deltas with the publisher's encoder.
+target_link_libraries(quorvel_tests PRIVATE qr_delta_encoder)
+
+# The delta applied to a file over 1 GB, in the 32-bit build under qemu-i386 (its own entry: it
+# takes minutes there and writes 2.3 GB of scratch files).
+if(NOT WIN32 AND NOT CMAKE_CROSSCOMPILING AND QUORVEL_I386_BUILD_DIR)
+  add_test(NAME i386_large_delta_under_qemu
+    COMMAND bash ${PROJECT_SOURCE_DIR}/tests/i386/run_i386_tests.sh ${QUORVEL_I386_BUILD_DIR}
+            --gtest_filter=ArchiveDeltaLarge.*)
+  set_tests_properties(i386_large_delta_under_qemu PROPERTIES TIMEOUT 1200 ENVIRONMENT QUORVEL_LARGE_DELTA=1)
+endif()
+
+if(NOT WIN32)
+  add_subdirectory(${PROJECT_SOURCE_DIR}/bench/delta ${CMAKE_BINARY_DIR}/bench/delta)
+endif()
