@@ -7,8 +7,7 @@ namespace qr {
 FileFault ClassifySystemError(long code) {
     switch (static_cast<DWORD>(code)) {
         case ERROR_DISK_FULL:
-        case ERROR_HANDLE_DISK_FULL:
-        case ERROR_DISK_QUOTA_EXCEEDED: return FileFault::DiskFull;
+        case ERROR_HANDLE_DISK_FULL: return FileFault::DiskFull;
         case ERROR_WRITE_PROTECT: return FileFault::ReadOnly;
         case ERROR_ACCESS_DENIED: return FileFault::AccessDenied;
         case ERROR_SHARING_VIOLATION:

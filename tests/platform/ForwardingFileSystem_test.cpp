@@ -84,6 +84,8 @@ TEST(ForwardingFileSystem, TheCauseOfAFailureBelowReachesTheCaller) {
         ASSERT_NE(file, nullptr);
         EXPECT_FALSE(file->Write("more than ten bytes", 19));
         EXPECT_EQ(DescribeFileError(LastFileError()), "disk full");
+        file->Close();
+        file.reset();
         EXPECT_FALSE(fs->Replace("a.dat", "missing/b.dat"));
         EXPECT_EQ(DescribeFileError(LastFileError()), "path not found");
     }

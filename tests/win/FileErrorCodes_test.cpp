@@ -45,7 +45,8 @@ TEST(FileErrorCodes, SharingReadOnlyAndFullDiskAreToldApart) {
     }
 
     ASSERT_TRUE(SetFileAttributesA(game.c_str(), FILE_ATTRIBUTE_READONLY));
-    EXPECT_EQ(system.Create(game), nullptr);  // the system's ERROR_ACCESS_DENIED, read as the attribute
+    // The system's ERROR_ACCESS_DENIED, read as the attribute.
+    EXPECT_FALSE(system.Remove(game));
     EXPECT_EQ(LastFault(), FileFault::ReadOnly);
     EXPECT_EQ(LastFileError().code, static_cast<long>(ERROR_ACCESS_DENIED));
     test::WriteFileBytes(game + ".new", "new");
