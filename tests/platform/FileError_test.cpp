@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <filesystem>
 #include <thread>
 
@@ -85,11 +84,6 @@ TEST(FileError, AFullDiskIsReportedAsSuch) {
     // Closing the failed file repeats the first cause rather than inventing another.
     EXPECT_FALSE(file->Close());
     ExpectCause(FileFault::DiskFull, "close", "/dev/full");
-}
-
-TEST(FileError, AnUnclassifiedCodeNamesTheCallAndTheSystemsWords) {
-    RecordSystemError(EIO, "write", "a.dat");
-    EXPECT_EQ(DescribeFileError(LastFileError()), "write: " + std::string(std::strerror(EIO)) + " (errno 5)");
 }
 #endif
 

@@ -4,10 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "archive/ArchiveExtraction.h"
 #include "platform/FileError.h"
 #include "platform/FileSystem.h"
-#include "tests/archive/ZipBuilder.h"
 #include "tests/support/TempDir.h"
 
 namespace qr {
@@ -52,17 +50,6 @@ TEST(FileErrorCodes, SharingReadOnlyAndFullDiskAreToldApart) {
     test::WriteFileBytes(game + ".new", "new");
     EXPECT_FALSE(system.Replace(game + ".new", game));
     EXPECT_EQ(DescribeFileError(LastFileError()), "read-only");
-
-    // An archive entry over it says so in the outcome.
-    test::ZipBuilder zip;
-    zip.Add("game.dat", "from the archive");
-    test::WriteFileBytes(dir.Join("patch.zip"), zip.Build());
-    {
-        test::CurrentDirGuard cwd(dir.path());
-        const ExtractOutcome outcome = ExtractArchive("patch.zip", nullptr, nullptr, nullptr);
-        EXPECT_EQ(outcome.status, ExtractStatus::Failed);
-        EXPECT_NE(outcome.reason.find("(read-only)"), std::string::npos) << outcome.reason;
-    }
     ASSERT_TRUE(SetFileAttributesA(game.c_str(), FILE_ATTRIBUTE_NORMAL));
 
     for (DWORD full : {ERROR_DISK_FULL, ERROR_HANDLE_DISK_FULL})
