@@ -14,6 +14,7 @@
 #include "archive/ZipReader.h"
 #include "common/SafeName.h"
 #include "platform/DebugTrace.h"
+#include "platform/FileError.h"
 
 namespace qr {
 namespace {
@@ -290,8 +291,9 @@ private:
         temp += kTempSuffix;
         if (!WriteTemp(name, temp, stream, transfer, problem)) return Fail(e, problem);
         if (!fs_.Replace(temp, name)) {
+            const FileError cause = LastFileError();
             fs_.Remove(temp);
-            Fail(e, "the existing file could not be replaced (in use or read-only?); existing file kept");
+            Fail(e, "the existing file could not be replaced (" + DescribeFileError(cause) + "); existing file kept");
         }
     }
 
@@ -304,13 +306,14 @@ private:
         }
         std::unique_ptr<WritableFile> out = fs_.Create(temp);
         if (!out) {
-            problem = "the file could not be created (\"" + temp + "\"); existing file kept";
+            problem = "the file could not be created (\"" + temp + "\": " + DescribeFileError(LastFileError()) +
+                      "); existing file kept";
             return false;
         }
         bool ok = CopyData(stream, *out, transfer, problem);
         if (!out->Close() && ok) {
             ok = false;
-            problem = "the written file could not be kept (disk full?)";
+            problem = "the written file could not be kept (" + DescribeFileError(LastFileError()) + ")";
         }
         out.reset();
         if (!ok) {
@@ -326,7 +329,7 @@ private:
         do {
             count = stream.Read(transfer, kTransferSize);
             if (count > 0 && !out.Write(transfer, count)) {
-                problem = "writing the file failed (disk full?)";
+                problem = "writing the file failed (" + DescribeFileError(LastFileError()) + ")";
                 return false;
             }
         } while (count == kTransferSize);

@@ -5,6 +5,7 @@
 #include <zlib.h>
 
 #include "archive/ZipFormat.h"
+#include "platform/FileError.h"
 
 namespace qr {
 namespace {
@@ -53,7 +54,7 @@ bool ZipWriter::Fail(std::string problem) {
 }
 
 bool ZipWriter::Emit(const void* data, size_t length) {
-    if (!out_.Write(data, length)) return Fail("writing the archive failed (disk full?)");
+    if (!out_.Write(data, length)) return Fail("writing the archive failed (" + DescribeFileError(LastFileError()) + ")");
     written_ += length;
     if (written_ > kLimit32) return Fail("the archive would grow past 4 GiB, more than the launcher can read");
     return true;

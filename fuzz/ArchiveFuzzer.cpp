@@ -14,6 +14,7 @@
 
 #include "archive/ArchiveExtraction.h"
 #include "archive/ZipReader.h"
+#include "platform/ForwardingFileSystem.h"
 #include "tests/support/ZipEntryRead.h"
 
 namespace fsys = std::filesystem;
@@ -44,62 +45,63 @@ bool MayEscape(const std::string& path) {
 
 // The real file system with a small disk, which also drives the disk-full paths. Extraction calls
 // it from several threads, so the disk's counters are taken under a lock.
-class GuardedFileSystem : public qr::FileSystem {
+class GuardedFileSystem : public qr::ForwardingFileSystem {
 public:
+    GuardedFileSystem() : ForwardingFileSystem(qr::SystemFileSystem()) {}
     void Reset() {
         std::lock_guard<std::mutex> lock(mutex_);
         room_ = kDiskRoom;
         files_ = 0;
     }
-    std::unique_ptr<qr::ReadableFile> OpenRead(const std::string& path) override { return real_.OpenRead(path); }
     std::unique_ptr<qr::WritableFile> Create(const std::string& path) override {
         Guard("create", path);
         {
             std::lock_guard<std::mutex> lock(mutex_);
             if (++files_ > kMaxFiles) return nullptr;
         }
-        auto file = real_.Create(path);
+        auto file = inner().Create(path);
         return file ? std::make_unique<File>(std::move(file), *this) : nullptr;
     }
     bool Replace(const std::string& from, const std::string& to) override {
         Guard("replace from", from);
         Guard("replace to", to);
-        return real_.Replace(from, to);
+        return inner().Replace(from, to);
     }
     bool Remove(const std::string& path) override {
         Guard("remove", path);
-        return real_.Remove(path);
+        return inner().Remove(path);
     }
     qr::MakeDirResult MakeDirectory(const std::string& path) override {
         Guard("mkdir", path);
-        return real_.MakeDirectory(path);
+        return inner().MakeDirectory(path);
     }
-    bool IsDirectory(const std::string& path) override { return real_.IsDirectory(path); }
+    std::unique_ptr<qr::WritableFile> OpenAppend(const std::string& path) override {
+        Guard("append", path);
+        return inner().OpenAppend(path);
+    }
     bool ChangeDirectory(const std::string&) override { Finding("extraction changed the current directory"); }
 
 private:
     static void Guard(const char* what, const std::string& path) {
         if (MayEscape(path)) Finding(std::string(what) + " outside the extraction root: " + path);
     }
-    class File : public qr::WritableFile {
+    class File : public qr::ForwardingWritableFile {
     public:
-        File(std::unique_ptr<qr::WritableFile> real, GuardedFileSystem& disk) : real_(std::move(real)), disk_(disk) {}
+        File(std::unique_ptr<qr::WritableFile> real, GuardedFileSystem& disk)
+            : ForwardingWritableFile(std::move(real)), disk_(disk) {}
         bool Write(const void* data, size_t length) override {
             {
                 std::lock_guard<std::mutex> lock(disk_.mutex_);
                 if (length > disk_.room_) return false;
                 disk_.room_ -= length;
             }
-            return real_->Write(data, length);
+            return inner().Write(data, length);
         }
-        bool Close() override { return real_->Close(); }
 
     private:
-        std::unique_ptr<qr::WritableFile> real_;
         GuardedFileSystem& disk_;
     };
 
-    qr::FileSystem& real_ = qr::SystemFileSystem();
     std::mutex mutex_;
     size_t room_ = kDiskRoom;
     int files_ = 0;

@@ -68,6 +68,7 @@ DownloadResult DownloadToFile(HttpResponse& response, FileSystem& fs, const std:
     }
     if (!file) {
         result.status = DownloadStatus::WriteFailed;
+        result.error = LastFileError();
         return result;
     }
     TempFileGuard guard(fs, temp);
@@ -106,6 +107,7 @@ DownloadResult DownloadToFile(HttpResponse& response, FileSystem& fs, const std:
             return result;
         }
         if (!file->Write(chunk.data(), read.count)) {
+            result.error = LastFileError();
             fail(DownloadStatus::WriteFailed);
             return result;
         }
@@ -125,6 +127,7 @@ DownloadResult DownloadToFile(HttpResponse& response, FileSystem& fs, const std:
         if (onChunk) onChunk(result.received);
     }
     if (!file->Close()) {
+        result.error = LastFileError();
         dropRecord();
         result.status = DownloadStatus::WriteFailed;
         return result;
@@ -141,6 +144,7 @@ DownloadResult DownloadToFile(HttpResponse& response, FileSystem& fs, const std:
     }
     if (!fs.Replace(temp, target)) {
         result.status = DownloadStatus::ReplaceFailed;
+        result.error = LastFileError();
         return result;
     }
     guard.Commit();

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "patch/ReleaseFormat.h"
+#include "platform/FileError.h"
 #include "platform/FileSystem.h"
 #include "platform/HttpClient.h"
 
@@ -24,6 +25,7 @@ enum class DownloadStatus {
 struct DownloadResult {
     DownloadStatus status = DownloadStatus::Broken;
     long long received = 0;
+    FileError error;  // why the file could not be written or replaced
 };
 
 // The suffix of temporary files; never a name the patch server lists.

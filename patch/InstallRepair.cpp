@@ -7,6 +7,7 @@
 #include "patch/Download.h"
 #include "patch/PartialDownload.h"
 #include "patch/PatchList.h"
+#include "platform/FileError.h"
 #include "platform/HttpText.h"
 
 namespace qr {
@@ -96,8 +97,10 @@ private:
             case DownloadStatus::Mismatch: return Failed(name, "the bytes served are not the described ones");
             case DownloadStatus::Stopped: return Failed(name, "stopped");
             case DownloadStatus::Broken: return Failed(name, "the transfer broke");
-            case DownloadStatus::WriteFailed: return Failed(name, "the file could not be written");
-            case DownloadStatus::ReplaceFailed: return Failed(name, "the file could not be replaced (in use?)");
+            case DownloadStatus::WriteFailed:
+                return Failed(name, "the file could not be written (" + DescribeFileError(result.error) + ")");
+            case DownloadStatus::ReplaceFailed:
+                return Failed(name, "the file could not be replaced (" + DescribeFileError(result.error) + ")");
         }
         c_.say("fetched  " + name);
         return true;

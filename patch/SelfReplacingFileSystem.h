@@ -8,32 +8,20 @@
 #include <memory>
 #include <string>
 
-#include "platform/FileSystem.h"
+#include "platform/ForwardingFileSystem.h"
 
 namespace qr {
 
 inline constexpr char kMovedAsideSuffix[] = ".old";
 
-class SelfReplacingFileSystem : public FileSystem {
+class SelfReplacingFileSystem : public ForwardingFileSystem {
 public:
     SelfReplacingFileSystem(FileSystem& inner, std::function<bool(const std::string&)> isRunningProgram)
-        : inner_(inner), isRunningProgram_(std::move(isRunningProgram)) {}
+        : ForwardingFileSystem(inner), isRunningProgram_(std::move(isRunningProgram)) {}
 
-    std::unique_ptr<ReadableFile> OpenRead(const std::string& path) override { return inner_.OpenRead(path); }
-    std::unique_ptr<WritableFile> Create(const std::string& path) override { return inner_.Create(path); }
     bool Replace(const std::string& from, const std::string& to) override;
-    bool Remove(const std::string& path) override { return inner_.Remove(path); }
-    MakeDirResult MakeDirectory(const std::string& path) override { return inner_.MakeDirectory(path); }
-    bool IsDirectory(const std::string& path) override { return inner_.IsDirectory(path); }
-    bool ChangeDirectory(const std::string& path) override { return inner_.ChangeDirectory(path); }
-    bool MakeDurable(const std::string& dir) override { return inner_.MakeDurable(dir); }
-    std::unique_ptr<WritableFile> OpenAppend(const std::string& path) override { return inner_.OpenAppend(path); }
-    bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>& out) override {
-        return inner_.ListDirectory(path, out);
-    }
 
 private:
-    FileSystem& inner_;
     std::function<bool(const std::string&)> isRunningProgram_;
 };
 

@@ -6,10 +6,32 @@
 #include <set>
 
 #include "platform/Cp949_win.h"
+#include "platform/FileError.h"
 #include "platform/WriteGather.h"
 
 namespace qr {
 namespace {
+
+// Records the thread's last error for `path`. Access refused on a file with the read-only attribute
+// is that attribute, which is what the player can see and change.
+void RecordLastError(const char* call, const std::string& path, DWORD code = GetLastError()) {
+    if (code == ERROR_ACCESS_DENIED) {
+        const DWORD attributes = GetFileAttributesW(WidenCp949(path).c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+            (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+            RecordFileError(FileFault::ReadOnly, static_cast<long>(code), call, path);
+            return;
+        }
+    }
+    RecordSystemError(static_cast<long>(code), call, path);
+}
+
+// Fails the call with the thread's last error recorded for `path`.
+template <typename T>
+T Failed(const char* call, const std::string& path, T result) {
+    RecordLastError(call, path);
+    return result;
+}
 
 class UniqueHandle {
 public:
@@ -35,11 +57,12 @@ private:
 
 class WinReadableFile : public ReadableFile {
 public:
-    WinReadableFile(HANDLE h, uint64_t size) : file_(h), size_(size) {}
+    WinReadableFile(HANDLE h, uint64_t size, std::string path) : file_(h), size_(size), path_(std::move(path)) {}
     uint64_t Size() const override { return size_; }
     // Positioned reads (the offset travels in the OVERLAPPED record), so extraction threads may
     // read the same archive at once.
     size_t ReadAt(uint64_t offset, void* buffer, size_t length) override {
+        ClearFileError();
         size_t done = 0;
         auto* out = static_cast<char*>(buffer);
         while (done < length) {
@@ -49,7 +72,11 @@ public:
             where.OffsetHigh = static_cast<DWORD>(at >> 32);
             DWORD want = static_cast<DWORD>(length - done > 0x40000000 ? 0x40000000 : length - done);
             DWORD got = 0;
-            if (!ReadFile(file_.get(), out + done, want, &got, &where) || got == 0) break;
+            if (!ReadFile(file_.get(), out + done, want, &got, &where)) {
+                if (GetLastError() != ERROR_HANDLE_EOF) RecordLastError("read", path_);
+                break;
+            }
+            if (got == 0) break;
             done += got;
         }
         return done;
@@ -58,31 +85,47 @@ public:
 private:
     UniqueHandle file_;
     uint64_t size_;
+    std::string path_;
 };
 
 class WinWritableFile : public WritableFile {
 public:
-    explicit WinWritableFile(HANDLE h)
-        : file_(h), gather_([this](const char* data, size_t length) { return WriteAll(data, length); }) {}
-    bool Write(const void* data, size_t length) override { return gather_.Write(data, length); }
+    WinWritableFile(HANDLE h, std::string path)
+        : file_(h), path_(std::move(path)),
+          gather_([this](const char* data, size_t length) { return WriteAll(data, length); }) {}
+    bool Write(const void* data, size_t length) override {
+        ClearFileError();
+        if (gather_.Write(data, length)) return true;
+        RecordLastError("write", path_, error_);
+        return false;
+    }
     // No flush here: the file system's barrier flushes every written file before the version that
     // promises them is recorded.
     bool Close() override { return Finish(false); }
     bool CloseDurably() override { return Finish(true); }
 
 private:
+    // The first failure is the one reported: later calls on a failed file only repeat it.
     bool Finish(bool durably) {
+        ClearFileError();
         if (!file_.valid()) return false;
         bool ok = gather_.Flush();
-        if (durably) ok = FlushFileBuffers(file_.get()) != 0 && ok;
-        return CloseHandle(file_.release()) != 0 && ok;
+        if (durably && !FlushFileBuffers(file_.get())) ok = Remember(GetLastError());
+        if (!CloseHandle(file_.release())) ok = Remember(GetLastError());
+        if (!ok) RecordLastError("close", path_, error_);
+        return ok;
+    }
+    bool Remember(DWORD code) {
+        if (error_ == 0) error_ = code;
+        return false;
     }
 
     bool WriteAll(const char* in, size_t length) {
         while (length > 0) {
             DWORD chunk = static_cast<DWORD>(length > 0x40000000 ? 0x40000000 : length);
             DWORD put = 0;
-            if (!WriteFile(file_.get(), in, chunk, &put, nullptr) || put == 0) return false;
+            if (!WriteFile(file_.get(), in, chunk, &put, nullptr)) return Remember(GetLastError());
+            if (put == 0) return Remember(ERROR_DISK_FULL);
             in += put;
             length -= put;
         }
@@ -90,73 +133,89 @@ private:
     }
 
     UniqueHandle file_;
+    std::string path_;
+    DWORD error_ = 0;
     WriteGather gather_;
 };
 
 class WinFileSystem : public FileSystem {
 public:
     std::unique_ptr<ReadableFile> OpenRead(const std::string& path) override {
+        ClearFileError();
         HANDLE h = CreateFileW(WidenCp949(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (h == INVALID_HANDLE_VALUE) return nullptr;
+        if (h == INVALID_HANDLE_VALUE) return Failed("open", path, nullptr);
         LARGE_INTEGER size;
         if (!GetFileSizeEx(h, &size)) {
+            RecordLastError("open", path);
             CloseHandle(h);
             return nullptr;
         }
-        return std::make_unique<WinReadableFile>(h, static_cast<uint64_t>(size.QuadPart));
+        return std::make_unique<WinReadableFile>(h, static_cast<uint64_t>(size.QuadPart), path);
     }
     std::unique_ptr<WritableFile> Create(const std::string& path) override {
+        ClearFileError();
         HANDLE h = CreateFileW(WidenCp949(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (h == INVALID_HANDLE_VALUE) return nullptr;
+        if (h == INVALID_HANDLE_VALUE) return Failed("create", path, nullptr);
         written_.Add(WidenCp949(path));
-        return std::make_unique<WinWritableFile>(h);
+        return std::make_unique<WinWritableFile>(h, path);
     }
     bool Replace(const std::string& from, const std::string& to) override {
+        ClearFileError();
         // Windows refuses to move over a read-only file, Wine does not: refused here on both.
         const DWORD target = GetFileAttributesW(WidenCp949(to).c_str());
         if (target != INVALID_FILE_ATTRIBUTES && (target & FILE_ATTRIBUTE_READONLY) != 0) {
             SetLastError(ERROR_ACCESS_DENIED);
-            return false;
+            return Failed("replace", to, false);
         }
-        const bool moved = MoveFileExW(WidenCp949(from).c_str(), WidenCp949(to).c_str(),
-                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-        if (moved) written_.Move(WidenCp949(from), WidenCp949(to));
-        return moved;
+        if (!MoveFileExW(WidenCp949(from).c_str(), WidenCp949(to).c_str(),
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            // Whichever side is missing is the one to name.
+            return Failed("replace", GetLastError() == ERROR_FILE_NOT_FOUND ? from : to, false);
+        }
+        written_.Move(WidenCp949(from), WidenCp949(to));
+        return true;
     }
     bool Remove(const std::string& path) override {
-        const bool removed = DeleteFileW(WidenCp949(path).c_str()) != 0;
-        if (removed) written_.Forget(WidenCp949(path));
-        return removed;
+        ClearFileError();
+        if (!DeleteFileW(WidenCp949(path).c_str())) return Failed("remove", path, false);
+        written_.Forget(WidenCp949(path));
+        return true;
     }
     MakeDirResult MakeDirectory(const std::string& path) override {
+        ClearFileError();
         if (CreateDirectoryW(WidenCp949(path).c_str(), nullptr)) return MakeDirResult::Created;
-        return GetLastError() == ERROR_ALREADY_EXISTS ? MakeDirResult::AlreadyExists : MakeDirResult::Failed;
+        if (GetLastError() == ERROR_ALREADY_EXISTS) return MakeDirResult::AlreadyExists;
+        return Failed("make directory", path, MakeDirResult::Failed);
     }
     bool IsDirectory(const std::string& path) override {
+        ClearFileError();
         DWORD attributes = GetFileAttributesW(WidenCp949(path).c_str());
         return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     }
     bool ChangeDirectory(const std::string& path) override {
-        return SetCurrentDirectoryW(WidenCp949(path).c_str()) != 0;
+        ClearFileError();
+        return SetCurrentDirectoryW(WidenCp949(path).c_str()) != 0 || Failed("change directory", path, false);
     }
     std::unique_ptr<WritableFile> OpenAppend(const std::string& path) override {
+        ClearFileError();
         UniqueHandle h(CreateFileW(WidenCp949(path).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                    FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!h.valid()) return nullptr;
+        if (!h.valid()) return Failed("append", path, nullptr);
         LARGE_INTEGER zero{};
-        if (!SetFilePointerEx(h.get(), zero, nullptr, FILE_END)) return nullptr;
+        if (!SetFilePointerEx(h.get(), zero, nullptr, FILE_END)) return Failed("append", path, nullptr);
         written_.Add(WidenCp949(path));  // the barrier must cover the resumed bytes too
-        return std::make_unique<WinWritableFile>(h.release());
+        return std::make_unique<WinWritableFile>(h.release(), path);
     }
     bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>& out) override {
+        ClearFileError();
         std::wstring pattern = WidenCp949(path);
         if (!pattern.empty() && pattern.back() != L'\\' && pattern.back() != L'/') pattern += L'\\';
         pattern += L'*';
         WIN32_FIND_DATAW found;
         HANDLE search = FindFirstFileW(pattern.c_str(), &found);
-        if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+        if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND || Failed("list", path, false);
         do {
             const std::wstring name = found.cFileName;
             if (name == L"." || name == L"..") continue;
@@ -174,6 +233,7 @@ public:
     // is not relied on.
     bool MakeDurable(const std::string& dir) override {
         (void)dir;
+        ClearFileError();
         bool ok = true;
         for (const std::wstring& path : written_.Take()) {
             HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -181,10 +241,16 @@ public:
             if (h == INVALID_HANDLE_VALUE) {
                 // A file removed or moved by someone else since is no longer ours to promise.
                 const DWORD error = GetLastError();
-                if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) ok = false;
+                if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+                    RecordSystemError(static_cast<long>(error), "make durable", NarrowCp949(path));
+                    ok = false;
+                }
                 continue;
             }
-            ok = FlushFileBuffers(h) != 0 && ok;
+            if (!FlushFileBuffers(h)) {
+                RecordSystemError(static_cast<long>(GetLastError()), "make durable", NarrowCp949(path));
+                ok = false;
+            }
             CloseHandle(h);
         }
         return ok;

@@ -1,5 +1,6 @@
 // A file system decorator for extraction tests: it logs every call, lets a test fail creation,
-// replacement or writing (a full disk) of chosen paths, and calls back when files are created.
+// replacement or writing (a full disk) of chosen paths, and calls back when files are created. A
+// refusal records its cause as the system would (a full disk, a missing directory).
 // Changes to paths that could leave the current directory are logged but never carried out, so a
 // broken name check fails its test instead of writing outside the scratch directory.
 // Extraction calls it from several threads: every record is taken under one lock.
@@ -13,20 +14,21 @@
 #include <string>
 #include <vector>
 
-#include "platform/FileSystem.h"
+#include "platform/FileError.h"
+#include "platform/ForwardingFileSystem.h"
 
 namespace qr::test {
 
-class FaultyFileSystem : public FileSystem {
+class FaultyFileSystem : public ForwardingFileSystem {
 public:
-    explicit FaultyFileSystem(FileSystem& real = SystemFileSystem()) : real_(real) {}
+    explicit FaultyFileSystem(FileSystem& real = SystemFileSystem()) : ForwardingFileSystem(real) {}
 
     std::vector<std::string> calls;       // "open x", "create x", "replace x > y", "remove x", "mkdir x"
     std::vector<size_t> writeSizes;       // every Write, in order
     std::map<std::string, std::vector<size_t>> writeSizesByPath;  // every Write of each created path
     int durableBarriers = 0;              // MakeDurable calls
-    std::set<std::string> failCreate;     // paths whose Create fails
-    std::set<std::string> failReplace;    // targets whose Replace fails
+    std::set<std::string> failCreate;     // paths whose Create fails (its directory is missing)
+    std::set<std::string> failReplace;    // targets whose Replace fails (another program holds them)
     std::set<std::string> failMkdir;      // directories that cannot be made
     std::map<std::string, size_t> diskRoom;  // path -> bytes that fit before writes fail
     std::function<void(const std::string&)> onCreate;
@@ -34,36 +36,37 @@ public:
 
     std::unique_ptr<ReadableFile> OpenRead(const std::string& path) override {
         Record("open " + path);
-        return real_.OpenRead(path);
+        return inner().OpenRead(path);
     }
     std::unique_ptr<WritableFile> Create(const std::string& path) override {
         std::unique_lock<std::recursive_mutex> lock(mutex_);
         calls.push_back("create " + path);
         if (onCreate) onCreate(path);
-        if (failCreate.count(path) || MayEscape(path)) return nullptr;
+        if (failCreate.count(path) || MayEscape(path)) return Refused(FileFault::NotFound, "create", path, nullptr);
         const size_t room = diskRoom.count(path) ? diskRoom[path] : SIZE_MAX;
         lock.unlock();
-        std::unique_ptr<WritableFile> file = real_.Create(path);
+        std::unique_ptr<WritableFile> file = inner().Create(path);
         if (!file) return nullptr;
         return std::make_unique<File>(*this, std::move(file), room, path);
     }
     bool Replace(const std::string& from, const std::string& to) override {
         std::unique_lock<std::recursive_mutex> lock(mutex_);
         calls.push_back("replace " + from + " > " + to);
-        if (failReplace.count(to) || MayEscape(from) || MayEscape(to)) return false;
+        if (failReplace.count(to) || MayEscape(from) || MayEscape(to)) return Refused(FileFault::InUse, "replace", to, false);
         lock.unlock();
-        return real_.Replace(from, to);
+        return inner().Replace(from, to);
     }
     bool Remove(const std::string& path) override {
         Record("remove " + path);
-        return !MayEscape(path) && real_.Remove(path);
+        return !MayEscape(path) && inner().Remove(path);
     }
     MakeDirResult MakeDirectory(const std::string& path) override {
         std::unique_lock<std::recursive_mutex> lock(mutex_);
         calls.push_back("mkdir " + path);
-        if (failMkdir.count(path) || MayEscape(path)) return MakeDirResult::Failed;
+        if (failMkdir.count(path) || MayEscape(path))
+            return Refused(FileFault::AccessDenied, "make directory", path, MakeDirResult::Failed);
         lock.unlock();
-        return real_.MakeDirectory(path);
+        return inner().MakeDirectory(path);
     }
     bool MakeDurable(const std::string& dir) override {
         Record("durable " + dir);
@@ -71,10 +74,13 @@ public:
             std::lock_guard<std::recursive_mutex> lock(mutex_);
             durableBarriers += 1;
         }
-        return real_.MakeDurable(dir);
+        return inner().MakeDurable(dir);
     }
-    bool IsDirectory(const std::string& path) override { return real_.IsDirectory(path); }
-    bool ChangeDirectory(const std::string& path) override { return real_.ChangeDirectory(path); }
+    std::unique_ptr<WritableFile> OpenAppend(const std::string& path) override {
+        Record("append " + path);
+        if (MayEscape(path)) return Refused(FileFault::AccessDenied, "append", path, nullptr);
+        return inner().OpenAppend(path);
+    }
 
     // Calls whose text mentions `fragment`.
     std::vector<std::string> CallsMentioning(const std::string& fragment) const {
@@ -86,6 +92,11 @@ public:
     }
 
 private:
+    template <typename T>
+    static T Refused(FileFault fault, const char* call, const std::string& path, T result) {
+        RecordFileError(fault, 0, call, path);
+        return result;
+    }
     void Record(std::string call) {
         std::lock_guard<std::recursive_mutex> lock(mutex_);
         calls.push_back(std::move(call));
@@ -118,6 +129,7 @@ private:
             if (length > room_) {
                 real_->Write(data, room_);  // a full disk takes what fits, then refuses
                 room_ = 0;
+                RecordFileError(FileFault::DiskFull, 0, "write", path_);
                 return false;
             }
             room_ -= length;
@@ -133,7 +145,6 @@ private:
         std::string path_;
     };
 
-    FileSystem& real_;
     mutable std::recursive_mutex mutex_;
 };
 

@@ -244,6 +244,20 @@ class VerifyRepair(Case):
         code, out = self.run_patcher("--verify")
         self.assertEqual(code, 0, out)
 
+    def test_repair_over_a_read_only_file_says_read_only(self):
+        readme = os.path.join(self.install, "readme.txt")
+        with open(readme, "r+b") as f:
+            f.write(b"V")
+        os.chmod(readme, 0o444)
+        try:
+            code, out = self.run_patcher("--repair")
+        finally:
+            os.chmod(readme, 0o644)
+        self.assertEqual(code, 1, out)
+        self.assertIn("failed   readme.txt (the file could not be replaced (read-only))", out)
+        self.assertNotIn("in use", out)
+        self.assertEqual(read(readme), b"Version 102 readme")
+
     def test_repair_that_cannot_fetch_records_nothing(self):
         os.remove(os.path.join(self.install, "bin", "game.dll"))
         self.installed("101")

@@ -50,6 +50,9 @@ TEST(ReadOnlyGameFile, IsNeverReplacedByTheFileLayerOrAnArchive) {
         std::atomic<bool> run{true};
         const ExtractOutcome outcome = ExtractArchive("patch.zip", &run, nullptr, nullptr);
         EXPECT_EQ(outcome.status, ExtractStatus::Failed) << outcome.reason;
+        // The player is told what to change, not sent looking for another program.
+        EXPECT_NE(outcome.reason.find("(read-only)"), std::string::npos) << outcome.reason;
+        EXPECT_EQ(outcome.reason.find("in use"), std::string::npos) << outcome.reason;
     }
     EXPECT_EQ(ReadFileBytes(game), "old game");
     EXPECT_EQ(ReadFileBytes(dir.Join("other.txt")), "other");

@@ -11,6 +11,7 @@
 #include "patch/ByteProgress.h"
 #include "patch/InstallState.h"
 #include "patch/SettingsStore.h"
+#include "platform/ForwardingFileSystem.h"
 #include "tests/support/FakeHttp.h"
 #include "tests/support/TempDir.h"
 
@@ -21,29 +22,25 @@ constexpr char kInfoUrl[] = "http://srv/tzan/PatchInfo.ini";
 constexpr long long kHugeSize = 2254857830LL;  // 2.1 GiB, past what an int holds
 
 // Counts what is written to files whose path holds `name`; everything else reaches the disk.
-class DiscardingFileSystem : public FileSystem {
+class DiscardingFileSystem : public ForwardingFileSystem {
 public:
-    explicit DiscardingFileSystem(std::string name) : name_(std::move(name)) {}
+    explicit DiscardingFileSystem(std::string name) : ForwardingFileSystem(SystemFileSystem()), name_(std::move(name)) {}
     long long discarded = 0;
     bool replaced = false;
 
-    std::unique_ptr<ReadableFile> OpenRead(const std::string& path) override { return real_.OpenRead(path); }
     std::unique_ptr<WritableFile> Create(const std::string& path) override {
-        if (path.find(name_) == std::string::npos) return real_.Create(path);
+        if (path.find(name_) == std::string::npos) return inner().Create(path);
         discarded = 0;
         return std::make_unique<Sink>(discarded);
     }
     bool Replace(const std::string& from, const std::string& to) override {
-        if (to.find(name_) == std::string::npos) return real_.Replace(from, to);
+        if (to.find(name_) == std::string::npos) return inner().Replace(from, to);
         replaced = true;
         return true;
     }
     bool Remove(const std::string& path) override {
-        return path.find(name_) == std::string::npos ? real_.Remove(path) : true;
+        return path.find(name_) == std::string::npos ? inner().Remove(path) : true;
     }
-    MakeDirResult MakeDirectory(const std::string& path) override { return real_.MakeDirectory(path); }
-    bool IsDirectory(const std::string& path) override { return real_.IsDirectory(path); }
-    bool ChangeDirectory(const std::string& path) override { return real_.ChangeDirectory(path); }
 
 private:
     class Sink : public WritableFile {
@@ -60,7 +57,6 @@ private:
     };
 
     std::string name_;
-    FileSystem& real_ = SystemFileSystem();
 };
 
 // The file bar as the window's control would hold it: int bounds, positions clamped. Watches the

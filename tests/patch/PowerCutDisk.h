@@ -14,13 +14,13 @@
 #include <vector>
 
 #include "patch/SettingsPlatform.h"
-#include "platform/FileSystem.h"
+#include "platform/ForwardingFileSystem.h"
 
 namespace qr::test {
 
-class PowerCutDisk : public FileSystem {
+class PowerCutDisk : public ForwardingFileSystem {
 public:
-    explicit PowerCutDisk(FileSystem& real = SystemFileSystem()) : real_(real) {}
+    explicit PowerCutDisk(FileSystem& real = SystemFileSystem()) : ForwardingFileSystem(real) {}
 
     bool forgetBarrier = false;  // the barrier does nothing: what running without one would leave
     bool failBarrier = false;    // the system reports that the barrier could not be kept
@@ -52,9 +52,8 @@ public:
         return recordedSteps_;
     }
 
-    std::unique_ptr<ReadableFile> OpenRead(const std::string& path) override { return real_.OpenRead(path); }
     std::unique_ptr<WritableFile> Create(const std::string& path) override {
-        std::unique_ptr<WritableFile> file = real_.Create(path);
+        std::unique_ptr<WritableFile> file = inner().Create(path);
         if (!file) return nullptr;
         std::lock_guard<std::mutex> lock(mutex_);
         const std::string key = Key(path);
@@ -72,8 +71,32 @@ public:
         Step("create " + path);
         return std::make_unique<File>(*this, std::move(file), node);
     }
+    // A resumed file: what it held before the run is on the disk (an earlier run's barrier or the
+    // test put it there); the appended bytes are not, until made durable.
+    std::unique_ptr<WritableFile> OpenAppend(const std::string& path) override {
+        std::string before;
+        if (std::unique_ptr<ReadableFile> kept = inner().OpenRead(path)) {
+            before.resize(static_cast<size_t>(kept->Size()));
+            before.resize(kept->ReadAt(0, &before[0], before.size()));
+        }
+        std::unique_ptr<WritableFile> file = inner().OpenAppend(path);
+        if (!file) return nullptr;
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::shared_ptr<Node>& node = names_[Key(path)];
+        if (!node) {
+            node = std::make_shared<Node>();
+            node->data = node->durable.emplace(before);
+        }
+        appends_ += 1;
+        Step("append " + path);
+        return std::make_unique<File>(*this, std::move(file), node);
+    }
+    int appends() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return appends_;
+    }
     bool Replace(const std::string& from, const std::string& to) override {
-        if (!real_.Replace(from, to)) return false;
+        if (!inner().Replace(from, to)) return false;
         std::lock_guard<std::mutex> lock(mutex_);
         auto moved = names_.find(Key(from));
         if (moved != names_.end()) {
@@ -86,18 +109,15 @@ public:
         return true;
     }
     bool Remove(const std::string& path) override {
-        if (!real_.Remove(path)) return false;
+        if (!inner().Remove(path)) return false;
         std::lock_guard<std::mutex> lock(mutex_);
         names_.erase(Key(path));
         Step("remove " + path);
         return true;
     }
-    MakeDirResult MakeDirectory(const std::string& path) override { return real_.MakeDirectory(path); }
-    bool IsDirectory(const std::string& path) override { return real_.IsDirectory(path); }
-    bool ChangeDirectory(const std::string& path) override { return real_.ChangeDirectory(path); }
     bool MakeDurable(const std::string& dir) override {
         if (failBarrier) return false;
-        const bool ok = real_.MakeDurable(dir);
+        const bool ok = inner().MakeDurable(dir);
         std::lock_guard<std::mutex> lock(mutex_);
         if (ok && !forgetBarrier)
             for (auto& [key, node] : names_) node->durable = node->data;
@@ -166,7 +186,6 @@ private:
         }
     }
 
-    FileSystem& real_;
     mutable std::mutex mutex_;
     std::map<std::string, std::shared_ptr<Node>> names_;
     std::map<std::string, std::string> promised_;
@@ -174,6 +193,7 @@ private:
     std::vector<std::string> violations_;
     int steps_ = 0;
     int recordedSteps_ = 0;
+    int appends_ = 0;
 };
 
 // The settings of an install directory, telling the disk model about each file they write: the

@@ -6,7 +6,9 @@
 #include "patch/PatchWorker.h"
 #include "tests/archive/ZipBuilder.h"
 #include "tests/patch/PowerCutDisk.h"
+#include "patch/PartialDownload.h"
 #include "tests/support/FakeHttp.h"
+#include "tests/support/PatchServer.h"
 #include "tests/support/RecordingUi.h"
 #include "tests/support/TempDir.h"
 
@@ -97,6 +99,59 @@ TEST_F(PatchPowerCut, ABarrierTheSystemCannotKeepLeavesTheOldVersion) {
     EXPECT_TRUE(log->Has("finished failed"));
     EXPECT_NE(Recorded().find("version=100"), std::string::npos);
     EXPECT_EQ(test::ReadFileBytes(dir.Join("readme.txt")), "hello");  // what landed stays for the next run
+}
+
+// A download that broke in an earlier run and is resumed: the kept bytes and the appended ones are
+// both promised by the version, so both must be on the disk before it is recorded.
+TEST(PatchPowerCutResumed, AResumedDownloadIsWholeOnTheDiskBeforeTheVersionIsRecorded) {
+    const std::string data = test::RandomBytes(600 * 1024 + 17, 5);
+    for (bool forgetBarrier : {false, true}) {
+        SCOPED_TRACE(forgetBarrier ? "without the barrier" : "with the barrier");
+        test::PatchServer server;
+        test::TempDir dir;
+        test::CurrentDirGuard cwd(dir.path());
+        test::WriteFileBytes(dir.Join("patch.txt"), "[PATCH]\r\ninfo=" + server.url("/tzan/PatchInfo.ini") +
+                                                        "\r\nnews=" + server.url("/news.html") +
+                                                        "\r\nbase=" + server.url("/files") + "\r\n");
+        test::WriteFileBytes(dir.Join("VersionInfo.ini"), "[VERSION]\r\nversion=100\r\n");
+        server.Put("/tzan/PatchInfo.ini", "[VERSION]\r\nversion=101\r\n[101]\r\n0=big.bin\r\n");
+        server.Put("/files/big.bin", data);
+        test::PowerCutDisk disk;
+        disk.forgetBarrier = forgetBarrier;
+        auto run = [&](FileSystem& fs, std::shared_ptr<SettingsPlatform> settings) {
+            auto state = test::MakeLoggedState(std::make_shared<test::EventLog>());
+            state->patchListPath = ReadInstallDir(*state, *settings) + state->patchListName;
+            LoadInstalledVersion(*state, *settings);
+            state->workerRunning = true;
+            PatchWorkerContext context;
+            context.state = state;
+            context.ui = std::make_shared<test::RecordingUi>(state, std::make_shared<test::EventLog>());
+            context.settings = settings;
+            context.fileSystem = &fs;
+            PatchWorker(context);
+            return state->readyToStart.load();
+        };
+
+        server.SetFault("/files/big.bin", R"({"mode": "drop", "after": 409600})");
+        EXPECT_FALSE(run(SystemFileSystem(), MakeFixedDirSettings(dir.path())));
+        ASSERT_TRUE(test::FileExists(PartialRecordPath(dir.Join("big.bin"))));
+
+        server.ClearFaults();
+        disk.Promise(dir.Join("big.bin"), data);
+        disk.ExpectVersion(dir.Join("VersionInfo.ini"), "version=101");
+        EXPECT_TRUE(run(disk, std::make_shared<test::PowerCutSettings>(MakeFixedDirSettings(dir.path()), disk)));
+        EXPECT_TRUE(test::ReadFileBytes(dir.Join("big.bin")) == data);
+        EXPECT_EQ(disk.appends(), 1);  // resumed, not fetched again
+        EXPECT_GT(disk.stepsWithVersionRecorded(), 0);
+        const std::vector<std::string> violations = disk.Violations();
+        if (!forgetBarrier) {
+            EXPECT_TRUE(violations.empty()) << violations.size() << " violations, first: " << violations.front();
+        } else {
+            // The kept bytes survive a cut, the appended ones would not.
+            ASSERT_FALSE(violations.empty());
+            EXPECT_NE(violations.front().find("holds other bytes (409600 of"), std::string::npos) << violations.front();
+        }
+    }
 }
 
 }  // namespace

@@ -68,22 +68,29 @@ TEST_F(PublisherTest, AFailureAtAnyStepLeavesTheReleaseAsItWas) {
         const char* what;
         std::function<void(test::FaultyFileSystem&)> arm;
         bool archive;
+        const char* cause;  // as the operator reads it
     };
     const std::vector<Fault> faults = {
         {"the description cannot be moved into place",
-         [](test::FaultyFileSystem& fs) { fs.failReplace.insert("release/tzan/PatchInfo.ini"); }, false},
+         [](test::FaultyFileSystem& fs) { fs.failReplace.insert("release/tzan/PatchInfo.ini"); }, false,
+         "(in use by another program)"},
         {"the patch list, moved last, cannot be moved into place",
-         [](test::FaultyFileSystem& fs) { fs.failReplace.insert("release/tzan/patch.txt"); }, false},
+         [](test::FaultyFileSystem& fs) { fs.failReplace.insert("release/tzan/patch.txt"); }, false,
+         "(in use by another program)"},
 #ifndef _WIN32
         {"the signature cannot be created",
-         [](test::FaultyFileSystem& fs) { fs.failCreate.insert("release/tzan/PatchInfo.ini.sig.publishing"); }, false},
+         [](test::FaultyFileSystem& fs) { fs.failCreate.insert("release/tzan/PatchInfo.ini.sig.publishing"); }, false,
+         "(path not found)"},
 #endif
         {"the disk fills while the archive is written",
-         [](test::FaultyFileSystem& fs) { fs.diskRoom["release/tzan/patch/patch102.zip.publishing"] = 40000; }, true},
+         [](test::FaultyFileSystem& fs) { fs.diskRoom["release/tzan/patch/patch102.zip.publishing"] = 40000; }, true,
+         "(disk full)"},
         {"the disk fills while a changed file is copied",
-         [](test::FaultyFileSystem& fs) { fs.diskRoom["release/tzan/patch/data/map01.bap.publishing"] = 1000; }, false},
+         [](test::FaultyFileSystem& fs) { fs.diskRoom["release/tzan/patch/data/map01.bap.publishing"] = 1000; }, false,
+         "(disk full)"},
         {"the copy of a replaced file cannot be kept",
-         [](test::FaultyFileSystem& fs) { fs.failCreate.insert("release/tzan/PatchInfo.ini.replaced"); }, false},
+         [](test::FaultyFileSystem& fs) { fs.failCreate.insert("release/tzan/PatchInfo.ini.replaced"); }, false,
+         "(path not found)"},
     };
     for (const Fault& fault : faults) {
         SCOPED_TRACE(fault.what);
@@ -91,6 +98,7 @@ TEST_F(PublisherTest, AFailureAtAnyStepLeavesTheReleaseAsItWas) {
         fault.arm(fs);
         EXPECT_EQ(1, Run(fs, 2, 102, fault.archive));
         EXPECT_NE(std::string::npos, err_.str().find("nothing was published")) << err_.str();
+        EXPECT_NE(std::string::npos, err_.str().find(fault.cause)) << err_.str();
         EXPECT_EQ(before, Snapshot("release"));
     }
     // And afterwards the same publish goes through.

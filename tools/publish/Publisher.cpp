@@ -6,6 +6,7 @@
 
 #include "archive/ZipWriter.h"
 #include "patch/PatchList.h"
+#include "platform/FileError.h"
 #include "platform/Sha256.h"
 #include "tools/publish/GameTree.h"
 #include "tools/publish/PublishNames.h"
@@ -81,7 +82,11 @@ StagedFiles::Writer CopyChecked(FileSystem& fs, const std::string& source, const
     return [&fs, source, expected](WritableFile& out, std::string& problem) {
         HashingFile hashing(out);
         if (!CopyFileBytes(fs, source, hashing)) {
-            problem = "cannot copy " + source + " (unreadable, or disk full?)";
+            // Every failed read or write states its cause; without one the source ended early.
+            const FileError cause = LastFileError();
+            problem = "cannot copy " + source + " (" +
+                      (cause.fault == FileFault::None ? std::string("it shrank while it was read; run again")
+                                                      : DescribeFileError(cause)) + ")";
             return false;
         }
         if (!SameContent(hashing.Digest(), expected)) {
@@ -216,7 +221,7 @@ private:
     static StagedFiles::Writer Bytes(const std::string& bytes) {
         return [bytes](WritableFile& out, std::string& problem) {
             if (out.Write(bytes.data(), bytes.size())) return true;
-            problem = "writing failed (disk full?)";
+            problem = "writing failed (" + DescribeFileError(LastFileError()) + ")";
             return false;
         };
     }

@@ -2,6 +2,8 @@
 
 #include <memory>
 
+#include "platform/FileError.h"
+
 namespace qr::publish {
 namespace {
 
@@ -37,14 +39,14 @@ bool StagedFiles::Stage(const std::string& target, const Writer& write, std::str
     file.existed = fs_.OpenRead(target) != nullptr;
     std::unique_ptr<WritableFile> out = fs_.Create(file.temp);
     if (!out) {
-        problem = "cannot create " + file.temp;
+        problem = "cannot create " + file.temp + " (" + DescribeFileError(LastFileError()) + ")";
         return false;
     }
     files_.push_back(file);
     bool ok = write(*out, problem);
     if (!out->Close() && ok) {
         ok = false;
-        problem = "cannot write " + file.temp + " (disk full?)";
+        problem = "cannot write " + file.temp + " (" + DescribeFileError(LastFileError()) + ")";
     }
     return ok;
 }
@@ -53,10 +55,14 @@ bool StagedFiles::Stage(const std::string& target, const Writer& write, std::str
 bool StagedFiles::Backup(File& file, std::string& problem) {
     std::unique_ptr<WritableFile> out = fs_.Create(file.backup);
     bool ok = out && CopyFileBytes(fs_, file.target, *out);
-    if (out && !out->Close()) ok = false;
+    FileError cause = LastFileError();
+    if (out && !out->Close()) {
+        if (ok) cause = LastFileError();
+        ok = false;
+    }
     if (!ok) {
         fs_.Remove(file.backup);
-        problem = "cannot keep a copy of " + file.target + " (disk full?)";
+        problem = "cannot keep a copy of " + file.target + " (" + DescribeFileError(cause) + ")";
     }
     return ok;
 }
@@ -68,8 +74,9 @@ bool StagedFiles::Commit(std::string& problem) {
             return false;
         }
         if (!fs_.Replace(file.temp, file.target)) {
+            const FileError cause = LastFileError();
             if (file.existed) fs_.Remove(file.backup);
-            problem = "cannot move " + file.temp + " over " + file.target;
+            problem = "cannot move " + file.temp + " over " + file.target + " (" + DescribeFileError(cause) + ")";
             RollBack();
             return false;
         }
