@@ -6,9 +6,10 @@
 #include <functional>
 #include <string>
 
-#include "patch/ReleaseFormat.h"
 #include "platform/FileSystem.h"
 #include "platform/HttpClient.h"
+#include "release/ReleaseDescription.h"
+#include "release/ReleaseNames.h"
 
 namespace qr {
 
@@ -25,9 +26,6 @@ struct DownloadResult {
     DownloadStatus status = DownloadStatus::Broken;
     long long received = 0;
 };
-
-// The suffix of temporary files; never a name the patch server lists.
-inline constexpr const char kTempSuffix[] = ".qrtmp";
 
 // A download that may keep its partial file for a later run. `offset` > 0 when the body continues
 // that many kept bytes of the temporary file; `keptValidator` is their validator, used when the

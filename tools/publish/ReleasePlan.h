@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/publish/ReleaseHistory.h"
+#include "release/ReleaseDescription.h"
 
 namespace qr::publish {
 
@@ -37,14 +37,14 @@ std::optional<ReleasePlan> PlanRelease(const ReleaseHistory& history, const Plan
 
 // The description with `plan` added: version sections, hash lines (older lines of rewritten names
 // too), contents and [VERSION]. `archiveDigest` describes the archive's bytes when there is one.
-ReleaseIni DescribeRelease(const ReleaseHistory& history, const ReleasePlan& plan, const FileDigest& archiveDigest);
+DescriptionText DescribeRelease(const ReleaseHistory& history, const ReleasePlan& plan, const FileDigest& archiveDigest);
 
 // Names that end wrong for a player on `installed`, given the description and what is served.
 struct ServedRelease {
     std::map<std::string, FileDigest> plain;                             // item name -> bytes
     std::map<std::string, std::map<std::string, FileDigest>> archives;  // item name -> landed entries
 };
-std::vector<std::string> FilesEndingWrong(const ReleaseIni& description, const ServedRelease& served,
+std::vector<std::string> FilesEndingWrong(const DescriptionText& description, const ServedRelease& served,
                                           const std::string& installed,
                                           const std::map<std::string, FileDigest>& target);
 
