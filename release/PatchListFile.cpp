@@ -1,43 +1,18 @@
 #include "release/PatchListFile.h"
 
-#include <cstdio>
-
+#include "platform/FileSystem.h"
 #include "release/ReleaseNames.h"
 
 namespace qr {
-namespace {
-
-std::string NativePath(std::string path) {
-#ifndef _WIN32
-    for (char& c : path)
-        if (c == '\\') c = '/';
-#endif
-    return path;
-}
-
-class StdFile {
-public:
-    explicit StdFile(const std::string& path) : file_(std::fopen(NativePath(path).c_str(), "rb")) {}
-    ~StdFile() {
-        if (file_) std::fclose(file_);
-    }
-    StdFile(const StdFile&) = delete;
-    StdFile& operator=(const StdFile&) = delete;
-    std::FILE* get() const { return file_; }
-
-private:
-    std::FILE* file_;
-};
-
-}  // namespace
 
 void ReadPatchListValue(const std::string& patchListPath, int line, std::string& dest) {
-    StdFile file(patchListPath);
-    if (!file.get()) return;
+    std::unique_ptr<ReadableFile> file = SystemFileSystem().OpenRead(patchListPath);
+    if (!file) return;
     // Text mode: a carriage return right before a line feed is dropped, and the 200 examined bytes
     // are counted after that translation.
     char raw[2 * kPatchListExaminedBytes + 1];
-    const size_t got = std::fread(raw, 1, sizeof raw, file.get());
+    size_t got = 0;
+    for (size_t n; got < sizeof raw && (n = file->ReadAt(got, raw + got, sizeof raw - got)) > 0;) got += n;
     std::string data;
     for (size_t i = 0; i < got && data.size() < kPatchListExaminedBytes; ++i)
         if (!(raw[i] == '\r' && i + 1 < got && raw[i + 1] == '\n')) data += raw[i];

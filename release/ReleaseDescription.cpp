@@ -134,12 +134,6 @@ void DescriptionText::Set(const std::string& section, const std::string& key, co
     Index(s, sections_[s].entries.size() - 1);
 }
 
-ItemDigest DownloadListResult::DigestOf(const std::string& name) const {
-    for (size_t i = 0; i < names.size() && i < digests.size(); ++i)
-        if (names[i] == name) return digests[i];
-    return {};
-}
-
 DownloadListResult BuildDownloadList(const std::string& installedVersion, const std::string& remoteVersion,
                                      const PatchInfoLookup& lookup) {
     DownloadListResult result;

@@ -79,8 +79,6 @@ struct DownloadListResult {
     bool remoteVersionMissing = false;     // the description names no version ("NULL")
     std::string refusedName;               // first name the launcher may not write (as written)
     std::vector<std::string> unwritable;   // items naming a directory, as written: no file is fetched
-    // The digest line of a listed name; Absent when the list does not hold it.
-    ItemDigest DigestOf(const std::string& name) const;
 };
 
 // Every item the versions after `installedVersion` up to `remoteVersion` bring, each taken as the

@@ -31,25 +31,6 @@ bool IsUnreservedInAddress(char c) {
     }
 }
 
-// The characters and shapes a published name may not have beyond the launcher's own rules: it must
-// reach every launcher under the same name and fit a description line.
-std::string PublishCharacterRefusal(const std::string& name) {
-    if (name.size() > kLongestPublishedName)
-        return "the name is " + std::to_string(name.size()) + " bytes long; at most " +
-               std::to_string(kLongestPublishedName) + " fit behind an install directory within Windows' path limit";
-    for (char c : name) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x80)
-            return "the name is not plain ASCII; launchers read names in code page 949, so it would arrive under "
-                   "another name";
-        if (c == '=') return "the name holds \"=\", which the patch description cannot carry";
-        if (c == '\\') return "the name holds \"\\\", which the launcher reads as a directory separator";
-        if (c == '"' || c == '<' || c == '>' || c == '|' || c == '?' || c == '*' || byte == 0x7f)
-            return std::string("the name holds \"") + c + "\", which Windows does not allow in file names";
-    }
-    return {};
-}
-
 }  // namespace
 
 std::string AsciiLower(std::string_view text) {
@@ -121,8 +102,22 @@ ExtractNaming LauncherExtractNaming() {
     return naming;
 }
 
+// Beyond the launcher's own rules a published name must reach every launcher under the same name
+// and fit a description line.
 std::string PublishRefusal(const std::string& name) {
-    if (std::string why = PublishCharacterRefusal(name); !why.empty()) return why;
+    if (name.size() > kLongestPublishedName)
+        return "the name is " + std::to_string(name.size()) + " bytes long; at most " +
+               std::to_string(kLongestPublishedName) + " fit behind an install directory within Windows' path limit";
+    for (char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x80)
+            return "the name is not plain ASCII; launchers read names in code page 949, so it would arrive under "
+                   "another name";
+        if (c == '=') return "the name holds \"=\", which the patch description cannot carry";
+        if (c == '\\') return "the name holds \"\\\", which the launcher reads as a directory separator";
+        if (c == '"' || c == '<' || c == '>' || c == '|' || c == '?' || c == '*' || byte == 0x7f)
+            return std::string("the name holds \"") + c + "\", which Windows does not allow in file names";
+    }
     const NormalName normal = NormaliseRelativeName(name);
     if (!normal.refusal.empty() || normal.isDirectory || normal.path != name)
         return "the launcher refuses the name (absolute, \".\" or \"..\" components, empty components, a device "

@@ -34,7 +34,6 @@ inline constexpr size_t kMaxSignatureBytes = 256;           // a DER P-256 signa
 // suffixes (such a name would meet a temporary file or a download record).
 bool IsLauncherFile(std::string_view name);
 bool HasLauncherSuffix(std::string_view name);
-inline bool IsLauncherOwnedName(std::string_view name) { return IsLauncherFile(name) || HasLauncherSuffix(name); }
 
 // Why a name is the launcher's own; empty when it is not.
 std::string LauncherNameRefusal(std::string_view name);

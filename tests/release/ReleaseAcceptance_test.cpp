@@ -12,6 +12,13 @@ namespace {
 
 constexpr UtcDate kToday{2026, 12, 8};
 
+// The digest line of a listed name; Absent when the list does not hold it.
+ItemDigest DigestOf(const DownloadListResult& list, const std::string& name) {
+    for (size_t i = 0; i < list.names.size(); ++i)
+        if (list.names[i] == name) return list.digests[i];
+    return {};
+}
+
 TEST(ReleaseCheck, ExpiryIsStrictAndLastsThroughItsDay) {
     EXPECT_EQ(CheckSignedRelease("101", "102", kAbsent, kToday), ReleaseRefusal::None);
     EXPECT_EQ(CheckSignedRelease("101", "102", "2026-12-08", kToday), ReleaseRefusal::None);
@@ -69,13 +76,13 @@ TEST(ReleaseCheck, DigestLinesAreFoundWhereTheNameFirstAppears) {
     EXPECT_EQ(list.origins[2].section, "103");
     EXPECT_EQ(list.origins[2].key, "1");
 
-    const ItemDigest a = list.DigestOf("a.dat");
+    const ItemDigest a = DigestOf(list, "a.dat");
     ASSERT_EQ(a.state, DigestLineState::Present);
     EXPECT_EQ(a.digest.sha256Hex, hexA);
     EXPECT_EQ(a.digest.size, 5u);
-    EXPECT_EQ(list.DigestOf("b.dat").state, DigestLineState::Malformed);
-    EXPECT_EQ(list.DigestOf("c.dat").state, DigestLineState::Absent);
-    EXPECT_EQ(list.DigestOf("unlisted.dat").state, DigestLineState::Absent);
+    EXPECT_EQ(DigestOf(list, "b.dat").state, DigestLineState::Malformed);
+    EXPECT_EQ(DigestOf(list, "c.dat").state, DigestLineState::Absent);
+    EXPECT_EQ(DigestOf(list, "unlisted.dat").state, DigestLineState::Absent);
 }
 
 #ifndef _WIN32

@@ -11,6 +11,13 @@ namespace {
 // Launchers read keys 0 to kLastItemKey of a version.
 constexpr size_t kItemsPerVersion = kLastItemKey + 1;
 
+// What is served for each item: a plain item's bytes, an archive's landed entries.
+struct ServedRelease {
+    std::map<std::string, FileDigest> plain;
+    std::map<std::string, std::map<std::string, FileDigest>> archives;
+};
+
+// Names that end wrong for a player on `installed`, given the description and what is served.
 std::vector<std::string> EndingWrong(const DescriptionText& description, const ServedRelease& served,
                                      const std::string& installed, const std::string& remote,
                                      const std::map<std::string, FileDigest>& target) {
@@ -53,12 +60,6 @@ void Sort(std::vector<std::string>& names) {
 }
 
 }  // namespace
-
-std::vector<std::string> FilesEndingWrong(const DescriptionText& description, const ServedRelease& served,
-                                          const std::string& installed,
-                                          const std::map<std::string, FileDigest>& target) {
-    return EndingWrong(description, served, installed, description("VERSION", "version"), target);
-}
 
 DescriptionText DescribeRelease(const ReleaseHistory& history, const ReleasePlan& plan,
                                 const FileDigest& archiveDigest) {

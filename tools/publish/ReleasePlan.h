@@ -39,13 +39,4 @@ std::optional<ReleasePlan> PlanRelease(const ReleaseHistory& history, const Plan
 // too), contents and [VERSION]. `archiveDigest` describes the archive's bytes when there is one.
 DescriptionText DescribeRelease(const ReleaseHistory& history, const ReleasePlan& plan, const FileDigest& archiveDigest);
 
-// Names that end wrong for a player on `installed`, given the description and what is served.
-struct ServedRelease {
-    std::map<std::string, FileDigest> plain;                             // item name -> bytes
-    std::map<std::string, std::map<std::string, FileDigest>> archives;  // item name -> landed entries
-};
-std::vector<std::string> FilesEndingWrong(const DescriptionText& description, const ServedRelease& served,
-                                          const std::string& installed,
-                                          const std::map<std::string, FileDigest>& target);
-
 }  // namespace qr::publish
