@@ -180,12 +180,15 @@ ReleaseManifest BuildReleaseManifest(std::string_view patchInfoText) {
         const std::string hashes = HashSectionName(section);
         std::vector<std::string> archives;
         for (int k = 0; k <= kLastItemKey; ++k) {
-            const std::string name = ini(section, std::to_string(k));
-            if (name == kAbsent) break;
-            if (!IsAcceptedGameFile(name)) {
-                manifest.refused.push_back(name);
+            const std::string written = ini(section, std::to_string(k));
+            if (written == kAbsent) break;
+            // Read as the patch run reads it, so verify checks the file the run wrote.
+            ItemName item = TakeItemName(written);
+            if (!item.refusal.empty()) {
+                manifest.refused.push_back(std::move(item.name));
                 continue;
             }
+            const std::string& name = item.name;
             const auto digest = ParseDigestLine(ini(hashes, std::to_string(k)));
             if (digest) manifest.served[name] = *digest;
             if (IsArchiveItem(name)) {

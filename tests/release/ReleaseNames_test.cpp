@@ -101,6 +101,24 @@ TEST(ReleaseNames, TheLaunchersOwnNamesAreRefusedByAllFour) {
     }
 }
 
+// Items written as tools write them mean one name to the patch run and to verify and repair.
+TEST(ReleaseNames, WrittenFormsMeanTheSameNameToTheRunAndTheRepair) {
+    for (const char* written : {"./data/a.dat", "data//a.dat", "data/./a.dat"}) {
+        const std::string description = std::string("[VERSION]\r\nversion=101\r\n[101]\r\n0=") + written + "\r\n";
+        const DescriptionText text = DescriptionText::Parse(description);
+        EXPECT_EQ(BuildDownloadList("100", "101", std::cref(text)).names, std::vector<std::string>{"data/a.dat"});
+        const ReleaseManifest manifest = BuildReleaseManifest(description);
+        EXPECT_TRUE(manifest.refused.empty()) << written;
+        ASSERT_EQ(manifest.files.size(), 1u) << written;
+        EXPECT_EQ(manifest.files[0].name, "data/a.dat");
+    }
+    for (const char* directory : {"./", "data/", "."}) {
+        const ReleaseManifest manifest =
+            BuildReleaseManifest(std::string("[VERSION]\r\nversion=101\r\n[101]\r\n0=") + directory + "\r\n");
+        EXPECT_EQ(manifest.refused, std::vector<std::string>{directory});
+    }
+}
+
 // The suffixes are refused by the publisher with the reason, not left out like the three files.
 TEST(ReleaseNames, PublisherNamesTheTemporarySuffixes) {
     EXPECT_NE(PublishRefusal("big.bin.qrpart").find("temporary files"), std::string::npos);
