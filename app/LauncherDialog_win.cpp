@@ -14,12 +14,13 @@
 #include "patch/ReleaseKey.h"
 #include "platform/Cp949_win.h"
 #include "platform/FileSystem.h"
+#include "release/PatchListFile.h"
+#include "release/ReleaseNames.h"
 #include "ui/AppInfo.h"
 
 namespace qr {
 namespace {
 
-constexpr char kPatchInfoName[] = "PatchInfo.ini";
 constexpr UINT kAboutCommand = 16;
 constexpr UINT_PTR kExtractTimer = 0;
 constexpr UINT kExtractTimerPeriod = 10;
@@ -269,7 +270,7 @@ void LauncherDialog::openHomePage() {
 // The close paths ask the worker to stop; they never wait for it.
 void LauncherDialog::StopWorker() { state_->workerRunning = false; }
 
-void LauncherDialog::DeletePatchInfo() { SystemFileSystem().Remove(ReadInstallDir() + kPatchInfoName); }
+void LauncherDialog::DeletePatchInfo() { SystemFileSystem().Remove(ReadInstallDir() + kPatchInfoFileName); }
 
 void LauncherDialog::closeLauncher() {
     Sleep(kCloseDelay);

@@ -12,7 +12,6 @@
 
 #include "archive/ZipEntryStream.h"
 #include "archive/ZipReader.h"
-#include "common/SafeName.h"
 #include "platform/DebugTrace.h"
 #include "platform/FileError.h"
 
@@ -21,9 +20,6 @@ namespace {
 
 constexpr uint32_t kTransferSize = 65536;
 constexpr uint32_t kNameBufferSize = 512;  // names of up to 511 bytes and their terminator
-// Each entry is written beside its target under this suffix first; entries that carry it are
-// refused, so a temporary file never lands on another entry's file.
-constexpr std::string_view kTempSuffix = ".qrtmp";
 constexpr uint32_t kEncryptedFlag = 0x0001;
 constexpr uint32_t kNoEntry = UINT32_MAX;
 
@@ -31,32 +27,12 @@ bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 
 char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
-// Windows ignores case and trailing dots and spaces, so "A.QRTMP. " is the same file as "a.qrtmp".
-bool EndsWithTempSuffix(std::string_view component) {
-    while (!component.empty() && (component.back() == '.' || component.back() == ' ')) component.remove_suffix(1);
-    if (component.size() < kTempSuffix.size()) return false;
-    std::string_view tail = component.substr(component.size() - kTempSuffix.size());
-    for (size_t i = 0; i < tail.size(); ++i)
-        if (LowerAscii(tail[i]) != kTempSuffix[i]) return false;
-    return true;
-}
-
 // Names go into reasons as they stand, except control bytes, which a hostile name may carry.
 std::string Printable(std::string_view name) {
     std::string out(name);
     for (char& c : out)
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
     return out;
-}
-
-bool HasReservedComponent(std::string_view name) {
-    size_t start = 0;
-    for (size_t i = 0; i <= name.size(); ++i) {
-        if (i < name.size() && !IsSeparator(name[i])) continue;
-        if (EndsWithTempSuffix(name.substr(start, i - start))) return true;
-        start = i + 1;
-    }
-    return false;
 }
 
 // Names that reach the same file (on Windows: any case, either separator, "." and empty components)
@@ -133,8 +109,8 @@ struct Plan {
 
 class Planner {
 public:
-    Planner(ZipReader& reader, FailureLog& failures, const EntryFilter* wanted)
-        : reader_(reader), failures_(failures), wanted_(wanted) {}
+    Planner(ZipReader& reader, FailureLog& failures, const ExtractNaming& naming, const EntryFilter* wanted)
+        : reader_(reader), failures_(failures), naming_(naming), wanted_(wanted) {}
 
     // Walks every entry; false when the archive holds none.
     bool Build(Plan& plan) {
@@ -181,9 +157,9 @@ private:
         // The launcher runs elevated: a name that could reach outside the install directory never
         // reaches the file system. The reader has decoded and normalised it ("./a" is "a").
         if (!entryName.refusal.empty()) return Refuse(plan, index, entryName.shown, "refused: " + entryName.refusal);
-        if (HasReservedComponent(name))
-            return Refuse(plan, index, entryName.shown,
-                          "refused: names ending in \"" + std::string(kTempSuffix) + "\" are reserved for temporary files");
+        // The caller's own names: a temporary file must never land on another entry's file.
+        if (std::string why = naming_.refusal ? naming_.refusal(name) : std::string(); !why.empty())
+            return Refuse(plan, index, entryName.shown, "refused: " + why);
         if (!entryName.isDirectory && (info.flags & kEncryptedFlag))
             return Refuse(plan, index, entryName.shown, "the entry is encrypted, which is not supported; existing file kept");
 
@@ -208,6 +184,7 @@ private:
 
     ZipReader& reader_;
     FailureLog& failures_;
+    const ExtractNaming& naming_;
     const EntryFilter* wanted_;
     std::unordered_map<std::string, uint32_t> lastOfTarget_;
 };
@@ -217,8 +194,9 @@ private:
 class Extraction {
 public:
     Extraction(const ZipReader& reader, const Plan& plan, FileSystem& fs, FailureLog& failures,
-               const std::atomic<bool>* runFlag, std::atomic<int>* doneOut)
-        : reader_(reader), plan_(plan), fs_(fs), failures_(failures), runFlag_(runFlag), doneOut_(doneOut),
+               const std::string& tempSuffix, const std::atomic<bool>* runFlag, std::atomic<int>* doneOut)
+        : reader_(reader), plan_(plan), fs_(fs), failures_(failures), tempSuffix_(tempSuffix), runFlag_(runFlag),
+          doneOut_(doneOut),
           started_(static_cast<int>(plan.refused)) {
         if (doneOut_) doneOut_->store(started_.load());
     }
@@ -288,7 +266,7 @@ private:
             return Fail(e, EntryLabel(e.index, reader_.EntryCount()) + ": " + problem + "; existing file kept");
         }
         std::string temp = name;
-        temp += kTempSuffix;
+        temp += tempSuffix_;
         if (!WriteTemp(name, temp, stream, transfer, problem)) return Fail(e, problem);
         if (!fs_.Replace(temp, name)) {
             const FileError cause = LastFileError();
@@ -340,6 +318,7 @@ private:
     const Plan& plan_;
     FileSystem& fs_;
     FailureLog& failures_;
+    const std::string& tempSuffix_;
     const std::atomic<bool>* runFlag_;
     std::atomic<int>* doneOut_;
     KnownDirectories directories_;
@@ -371,8 +350,19 @@ void RunThreads(Extraction& extraction, unsigned char* ownTransfer, unsigned cou
     for (std::thread& helper : helpers) helper.join();
 }
 
-ExtractOutcome Extract(const std::string& archivePath, const std::atomic<bool>* runFlag, std::atomic<int>* doneOut,
-                       std::atomic<int>* totalOut, FileSystem& fs, const EntryFilter* wanted) {
+struct ExtractRequest {
+    const std::string& archivePath;
+    const ExtractNaming& naming;
+    const EntryFilter* wanted;
+    const std::atomic<bool>* runFlag;
+    std::atomic<int>* doneOut;
+    std::atomic<int>* totalOut;
+};
+
+ExtractOutcome Extract(const ExtractRequest& request, FileSystem& fs) {
+    const std::string& archivePath = request.archivePath;
+    // Without a suffix an entry would be written straight over its target.
+    if (request.naming.tempSuffix.empty()) return {ExtractStatus::Failed, "no temporary suffix was given"};
     ZipReader reader;
     if (!reader.OpenArchive(archivePath, fs)) return {ExtractStatus::Failed, reader.Problem()};
     std::unique_ptr<unsigned char[]> transfer(new (std::nothrow) unsigned char[kTransferSize]);
@@ -382,9 +372,9 @@ ExtractOutcome Extract(const std::string& archivePath, const std::atomic<bool>* 
     Plan plan;
     bool stopped = false;
     int reached = 0;
-    if (Planner(reader, failures, wanted).Build(plan)) {
-        if (totalOut) totalOut->store(static_cast<int>(reader.EntryCount()));
-        Extraction extraction(reader, plan, fs, failures, runFlag, doneOut);
+    if (Planner(reader, failures, request.naming, request.wanted).Build(plan)) {
+        if (request.totalOut) request.totalOut->store(static_cast<int>(reader.EntryCount()));
+        Extraction extraction(reader, plan, fs, failures, request.naming.tempSuffix, request.runFlag, request.doneOut);
         RunThreads(extraction, transfer.get(), ThreadCount(plan.jobs.size()));
         stopped = extraction.stopped();
         reached = extraction.started();
@@ -400,14 +390,15 @@ ExtractOutcome Extract(const std::string& archivePath, const std::atomic<bool>* 
 
 }  // namespace
 
-ExtractOutcome ExtractArchive(const std::string& archivePath, const std::atomic<bool>* runFlag,
-                              std::atomic<int>* doneOut, std::atomic<int>* totalOut, FileSystem& fs) {
-    return Extract(archivePath, runFlag, doneOut, totalOut, fs, nullptr);
+ExtractOutcome ExtractArchive(const std::string& archivePath, const ExtractNaming& naming,
+                              const std::atomic<bool>* runFlag, std::atomic<int>* doneOut,
+                              std::atomic<int>* totalOut, FileSystem& fs) {
+    return Extract({archivePath, naming, nullptr, runFlag, doneOut, totalOut}, fs);
 }
 
-ExtractOutcome ExtractArchiveEntries(const std::string& archivePath, const EntryFilter& wanted,
-                                     const std::atomic<bool>* runFlag, FileSystem& fs) {
-    return Extract(archivePath, runFlag, nullptr, nullptr, fs, &wanted);
+ExtractOutcome ExtractArchiveEntries(const std::string& archivePath, const ExtractNaming& naming,
+                                     const EntryFilter& wanted, const std::atomic<bool>* runFlag, FileSystem& fs) {
+    return Extract({archivePath, naming, &wanted, runFlag, nullptr, nullptr}, fs);
 }
 
 }  // namespace qr

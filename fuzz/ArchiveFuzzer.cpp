@@ -16,6 +16,7 @@
 #include "archive/ZipReader.h"
 #include "platform/ForwardingFileSystem.h"
 #include "tests/support/ZipEntryRead.h"
+#include "release/ReleaseNames.h"
 
 namespace fsys = std::filesystem;
 
@@ -141,7 +142,8 @@ void ExpectOnly(const fsys::path& dir, const std::vector<std::string>& allowed) 
 void CheckAndClearRoot(const fsys::path& root) {
     for (auto it = fsys::recursive_directory_iterator(root); it != fsys::recursive_directory_iterator(); ++it) {
         const std::string name = it->path().filename().string();
-        if (name.size() >= 6 && name.compare(name.size() - 6, 6, ".qrtmp") == 0)
+        const std::string suffix = qr::kTempSuffix;
+        if (name.size() >= suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
             Finding("temporary file left behind: " + it->path().string());
     }
     for (const auto& entry : fsys::directory_iterator(root)) fsys::remove_all(entry.path());
@@ -188,7 +190,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fs.Reset();
     std::atomic<bool> run{true};
     std::atomic<int> done{0}, total{0};
-    const qr::ExtractOutcome outcome = qr::ExtractArchive("../input.zip", &run, &done, &total, fs);
+    const qr::ExtractOutcome outcome = qr::ExtractArchive("../input.zip", qr::LauncherExtractNaming(), &run, &done, &total, fs);
     if (outcome.status == qr::ExtractStatus::Stopped) Finding("stopped although the run flag stayed set");
     if (outcome.status == qr::ExtractStatus::Failed && outcome.reason.empty()) Finding("failure without a reason");
     if (done < 0 || done > total || total > 65535) Finding("counters out of range");

@@ -6,10 +6,11 @@
 #include <functional>
 #include <string>
 
-#include "patch/ReleaseFormat.h"
 #include "platform/FileError.h"
 #include "platform/FileSystem.h"
 #include "platform/HttpClient.h"
+#include "release/ReleaseDescription.h"
+#include "release/ReleaseNames.h"
 
 namespace qr {
 
@@ -27,9 +28,6 @@ struct DownloadResult {
     long long received = 0;
     FileError error;  // why the file could not be written or replaced
 };
-
-// The suffix of temporary files; never a name the patch server lists.
-inline constexpr const char kTempSuffix[] = ".qrtmp";
 
 // A download that may keep its partial file for a later run. `offset` > 0 when the body continues
 // that many kept bytes of the temporary file; `keptValidator` is their validator, used when the

@@ -1,15 +1,12 @@
 #include "patch/InstallCheck.h"
 
-#include "patch/IniText.h"
-#include "patch/PatchList.h"
-#include "patch/ReleaseCheck.h"
 #include "patch/SettingsStore.h"
 #include "platform/HttpText.h"
+#include "release/PatchListFile.h"
+#include "release/ReleaseAcceptance.h"
 
 namespace qr {
 namespace {
-
-constexpr size_t kDescriptionLimit = 64 << 20;
 
 std::string Summary(const char* what, const VerifyReport& report, const std::string& version) {
     int missing = 0, damaged = 0;
@@ -25,23 +22,13 @@ bool SignedReleaseAccepted(HttpSession& session, SettingsPlatform& settings, con
                            const std::string& description, const ReleaseManifest& manifest, const std::string& key,
                            const LineSink& say) {
     const auto signature = FetchSmallBody(session, infoUrl + kSignatureSuffix, kMaxSignatureBytes);
-    if (!signature || !DescriptionSignatureValid(description, *signature, key)) {
-        say("the patch description's signature does not verify");
-        return false;
-    }
     SettingsStore versions(settings);
     versions.SetFile(kVersionFileName);
-    const std::string installed = versions.ReadString("VERSION", "version");
-    const std::string expires = IniLookup(description, "VERSION", "expires").value_or(kAbsent);
-    switch (CheckSignedRelease(installed, manifest.version, expires, TodayUtc())) {
-        case ReleaseRefusal::None: break;
-        case ReleaseRefusal::LowerVersion:
-            say("refused: the description's version " + manifest.version + " is below the installed " + installed);
-            return false;
-        case ReleaseRefusal::Expired:
-        case ReleaseRefusal::MalformedExpiry:
-            say("refused: the description has expired (" + expires + ")");
-            return false;
+    const DescriptionAcceptance acceptance = AcceptDescription(
+        description, signature.value_or(std::string()), key, versions.ReadString("VERSION", "version"), TodayUtc());
+    if (!acceptance.accepted()) {
+        say(acceptance.reason);
+        return false;
     }
     bool allDescribed = true;
     for (const ManifestFile& file : manifest.files)
@@ -79,7 +66,7 @@ int RunInstallCheck(HttpSession& session, FileSystem& fs, SettingsPlatform& sett
     std::string infoUrl, baseUrl;
     ReadPatchListValue(options.patchListPath, kPatchInfoUrlLine, infoUrl);
     ReadPatchListValue(options.patchListPath, kPatchBaseUrlLine, baseUrl);
-    const std::optional<std::string> description = FetchSmallBody(session, infoUrl, kDescriptionLimit);
+    const std::optional<std::string> description = FetchSmallBody(session, infoUrl, kMaxDescriptionBytes);
     if (!description) {
         say("the patch description could not be fetched" + (infoUrl.empty() ? std::string() : " from " + infoUrl));
         return 1;

@@ -6,9 +6,9 @@
 #include "archive/ArchiveExtraction.h"
 #include "patch/Download.h"
 #include "patch/PartialDownload.h"
-#include "patch/PatchList.h"
 #include "platform/FileError.h"
 #include "platform/HttpText.h"
+#include "release/ReleaseNames.h"
 
 namespace qr {
 namespace {
@@ -111,7 +111,8 @@ private:
         const std::string path = LocalTargetPath(c_.installDir, archive);
         c_.fs->ChangeDirectory(c_.installDir.empty() ? "." : c_.installDir);
         ExtractOutcome outcome = ExtractArchiveEntries(
-            path, [&wanted](const std::string& name) { return wanted.count(name) != 0; }, c_.runFlag, *c_.fs);
+            path, LauncherExtractNaming(), [&wanted](const std::string& name) { return wanted.count(name) != 0; },
+            c_.runFlag, *c_.fs);
         c_.fs->Remove(path);
         if (outcome.status == ExtractStatus::Failed) return Failed(archive, outcome.reason);
         return outcome.status == ExtractStatus::Complete;

@@ -12,7 +12,7 @@ namespace qr {
 // previous value otherwise, and returns it.
 std::string ReadInstallDir(LauncherState& state, SettingsPlatform& settings);
 
-// Loads installedVersion from "VersionInfo.ini" [VERSION] version; versionOk when it is not "NULL".
+// Loads installedVersion from the version file (kVersionFileName) [VERSION] version; versionOk when it is not "NULL".
 void LoadInstalledVersion(LauncherState& state, SettingsPlatform& settings);
 
 }  // namespace qr

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "patch/ReleaseManifest.h"
 #include "platform/FileSystem.h"
+#include "release/ReleaseDescription.h"
 
 namespace qr {
 

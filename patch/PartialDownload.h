@@ -11,11 +11,11 @@
 
 #include "platform/FileSystem.h"
 #include "platform/HttpClient.h"
+#include "release/ReleaseNames.h"
 
 namespace qr {
 
-// The record beside "<target>.qrtmp"; its first line marks it as ours.
-inline constexpr const char kPartialRecordSuffix[] = ".qrpart";
+// The record (kPartialRecordSuffix) beside the partial file (kTempSuffix) marks it as ours in its first line.
 // Partial files older than this are not resumed but removed at the start of a run.
 inline constexpr int64_t kPartialMaxAgeSeconds = 7 * 24 * 60 * 60;
 
@@ -26,8 +26,8 @@ struct PartialRecord {
     int64_t savedAt = 0;    // seconds since 1970 (UTC)
 };
 
-std::string PartialFilePath(const std::string& target);    // target + ".qrtmp"
-std::string PartialRecordPath(const std::string& target);  // target + ".qrpart"
+std::string PartialFilePath(const std::string& target);    // target + kTempSuffix
+std::string PartialRecordPath(const std::string& target);  // target + kPartialRecordSuffix
 
 std::optional<PartialRecord> ReadPartialRecord(FileSystem& fs, const std::string& recordPath);
 bool WritePartialRecord(FileSystem& fs, const std::string& recordPath, const PartialRecord& record);

@@ -8,16 +8,17 @@
 
 #include "archive/ArchiveExtraction.h"
 #include "common/Atoi.h"
-#include "common/SafeName.h"
 #include "patch/ByteProgress.h"
 #include "patch/Download.h"
 #include "patch/InstallState.h"
 #include "patch/PartialDownload.h"
-#include "patch/PatchList.h"
-#include "patch/ReleaseCheck.h"
 #include "patch/SettingsStore.h"
 #include "platform/FlushingFileSystem.h"
 #include "platform/HttpText.h"
+#include "release/PatchListFile.h"
+#include "release/ReleaseAcceptance.h"
+#include "release/ReleaseDescription.h"
+#include "release/ReleaseNames.h"
 
 namespace qr {
 namespace {
@@ -30,9 +31,6 @@ constexpr ClientRect kByteCounterArea{629, 63, 819, 75};
 struct PatchAbort : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
-
-// A signed description is read whole into memory to be checked; none comes near this.
-constexpr uint64_t kMaxDescriptionBytes = 16 * 1024 * 1024;
 
 bool IsSuccessStatus(int status) { return status >= 200 && status <= 299; }
 
@@ -84,7 +82,7 @@ public:
             }
             SettingsStore store(settings_);
             store.SetFile(state_.currentFile);
-            if (!releaseKeyPem_.empty() && !SignedDescriptionAccepted(store)) {
+            if (!releaseKeyPem_.empty() && !SignedDescriptionAccepted()) {
                 // Unsigned or refused: treated like a description that never arrived, and not kept.
                 RemovePatchInfo();
                 FailUnreachableDescription();
@@ -131,14 +129,13 @@ private:
 
     // The signature is fetched from the description's own address and checked over the exact bytes
     // on disk, which are the bytes the store reads.
-    bool SignedDescriptionAccepted(SettingsStore& store) {
+    bool SignedDescriptionAccepted() {
         std::string signature;
         if (!FetchSmall(patchInfoUrl_ + kSignatureSuffix, kMaxSignatureBytes, signature)) return false;
         std::string description;
         if (!ReadWholeFile(PatchInfoPath(), kMaxDescriptionBytes, description)) return false;
-        if (!DescriptionSignatureValid(description, signature, releaseKeyPem_)) return false;
-        return CheckSignedRelease(state_.installedVersion, store.ReadString("VERSION", "version"),
-                                  store.ReadString("VERSION", "expires"), TodayUtc()) == ReleaseRefusal::None;
+        return AcceptDescription(description, signature, releaseKeyPem_, state_.installedVersion, TodayUtc())
+            .accepted();
     }
 
     bool FetchSmall(const std::string& url, size_t limit, std::string& body) {
@@ -189,10 +186,8 @@ private:
         const PatchInfoLookup lookup = [&patchInfo](const std::string& section, const std::string& key) {
             return patchInfo.ReadString(section, key);
         };
+        // The digest lines come with the list, read before the description goes.
         DownloadListResult list = BuildDownloadList(state_.installedVersion, remoteVersion_, lookup);
-        // The digest lines are read before the description goes.
-        std::vector<ItemDigest> digests;
-        for (const ItemOrigin& origin : list.origins) digests.push_back(LookUpItemDigest(lookup, origin));
         RemovePatchInfo();
         if (list.remoteVersionMissing) {
             // A description without a version cannot be recorded: nothing is fetched.
@@ -207,16 +202,18 @@ private:
         const std::string startDir = state_.installDir.Get();
         if (!startDir.empty()) fs_.ChangeDirectory(startDir);
 
-        bool anyFileFailed = false;
+        // An item naming a directory brings no file: the version cannot be recorded as complete.
+        bool anyFileFailed = !list.unwritable.empty();
         std::string patchBaseUrl;
         for (int i = 0; i < count && running(); ++i) {
             const std::string& name = list.names[static_cast<size_t>(i)];
-            if (!IsSafeRelativeName(name)) {
-                // Never turned into a path: it could reach outside the install directory.
+            if (!IsAcceptedGameFile(name)) {
+                // Never turned into a path: it could reach outside the install directory or meet
+                // the launcher's own files.
                 anyFileFailed = true;
                 continue;
             }
-            const ItemDigest& digest = digests[static_cast<size_t>(i)];
+            const ItemDigest& digest = list.digests[static_cast<size_t>(i)];
             // A key demands a line for every item; a line that is there is always held to, and one
             // that cannot be read describes nothing the bytes could match.
             const bool described = digest.state == DigestLineState::Present;
@@ -247,7 +244,7 @@ private:
         ReadPatchListValue(state_.patchListPath, kPatchBaseUrlLine, base);
         std::set<std::string> addresses;
         for (const std::string& name : names)
-            if (IsSafeRelativeName(name)) addresses.insert(ServerAddress(base, name));
+            if (IsAcceptedGameFile(name)) addresses.insert(ServerAddress(base, name));
         const std::string dir = state_.installDir.Get();
         RemoveStalePartials(fs_, dir.empty() ? "." : dir, addresses, CurrentUnixTime());
     }
@@ -312,7 +309,8 @@ private:
         if (!installDir.empty()) fs_.ChangeDirectory(installDir);
         state_.extractName.Set(name);
         ui_.StartExtractTimer();
-        ExtractOutcome outcome = ExtractArchive(name, &state_.workerRunning, &state_.extractDone, &state_.extractTotal, fs_);
+        ExtractOutcome outcome = ExtractArchive(name, LauncherExtractNaming(), &state_.workerRunning,
+                                                &state_.extractDone, &state_.extractTotal, fs_);
         state_.extractTotal = 0;
         ui_.StopExtractTimer();
         fs_.Remove(name);

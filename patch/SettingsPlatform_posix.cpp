@@ -6,8 +6,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "patch/IniText.h"
+#include "common/IniText.h"
 #include "patch/SettingsPlatform.h"
+#include "release/ReleaseNames.h"
 
 namespace qr {
 namespace {
@@ -49,7 +50,7 @@ std::string DirectoryOf(const std::string& path) {
 // the new text and the move are on the disk before this returns, because the installed version
 // recorded here promises that the files before it are whole.
 bool ReplaceWholeFile(const std::string& path, const std::string& text) {
-    const std::string temp = path + ".qrtmp";
+    const std::string temp = path + kTempSuffix;
     const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) return false;
     bool ok = WriteAll(fd, text);

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "patch/SettingsPlatform.h"
+#include "release/ReleaseNames.h"
 
 namespace qr {
 namespace {
@@ -66,7 +67,7 @@ bool WriteSystemProfileString(const std::string& section, const std::string& key
                               const std::string& file) {
     if (file.find_first_of("\\/") == std::string::npos)
         return WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), file.c_str()) != 0;
-    const std::string temp = file + ".qrtmp";
+    const std::string temp = file + kTempSuffix;
     DeleteFileA(temp.c_str());
     if (GetFileAttributesA(file.c_str()) != INVALID_FILE_ATTRIBUTES && !CopyFileA(file.c_str(), temp.c_str(), FALSE))
         return false;

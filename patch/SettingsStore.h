@@ -4,13 +4,11 @@
 
 #include <string>
 
+#include "common/IniText.h"
 #include "patch/SettingsPlatform.h"
+#include "release/ReleaseNames.h"
 
 namespace qr {
-
-inline constexpr const char kAbsent[] = "NULL";
-inline constexpr const char kVersionFileName[] = "VersionInfo.ini";
-inline constexpr const char kPatchInfoFileName[] = "PatchInfo.ini";
 
 class SettingsStore {
 public:

@@ -21,6 +21,7 @@
 #include <zlib.h>
 
 #include "archive/ArchiveExtraction.h"
+#include "release/ReleaseNames.h"
 
 namespace {
 
@@ -142,7 +143,7 @@ int Extract(const std::string& archive, const std::string& dir, Barrier barrier)
     std::atomic<bool> run{true};
     std::atomic<int> done{0}, total{0};
     const auto start = Clock::now();
-    const qr::ExtractOutcome outcome = qr::ExtractArchive(archive, &run, &done, &total);
+    const qr::ExtractOutcome outcome = qr::ExtractArchive(archive, qr::LauncherExtractNaming(), &run, &done, &total);
     bool durable = true;
     if (barrier == Barrier::Syncfs) durable = fs.MakeDurable(".");
     if (barrier == Barrier::FsyncEach) durable = ::nftw(".", FsyncOne, 64, FTW_PHYS) == 0;

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "release/ReleaseNames.h"
 #include "tests/archive/FaultyFileSystem.h"
 #include "tests/archive/ZipBuilder.h"
 #include "tests/support/TempDir.h"
@@ -29,7 +30,7 @@ protected:
         return path;
     }
     ExtractOutcome Extract(const ZipBuilder& zip) {
-        return ExtractArchive(WriteArchive(zip), &run_, &done_, &total_, fs_);
+        return ExtractArchive(WriteArchive(zip), LauncherExtractNaming(), &run_, &done_, &total_, fs_);
     }
     std::string At(const std::string& name) { return test::ReadFileBytes(install_ + "/" + name); }
     std::vector<std::string> Files() { return test::ListFiles(install_); }
@@ -179,7 +180,7 @@ TEST_F(ArchiveExtraction, HostileNamesNeverReachTheFileSystem) {
         zip.Add(hostile, "payload");
         zip.Add("ok.txt", "ok");
         const std::string archive = WriteArchive(zip);
-        ExtractOutcome outcome = ExtractArchive(archive, &run_, &done_, &total_, fs_);
+        ExtractOutcome outcome = ExtractArchive(archive, LauncherExtractNaming(), &run_, &done_, &total_, fs_);
         EXPECT_EQ(outcome.status, ExtractStatus::Failed) << hostile;
         EXPECT_NE(outcome.reason.find("entry 1 of 2"), std::string::npos) << outcome.reason;
         // Only the archive itself and the harmless entry were touched.
@@ -219,11 +220,11 @@ TEST_F(ArchiveExtraction, ArchivesThatCannotBeReadTouchNothing) {
     for (const std::string& bytes : bad) {
         fs_.calls.clear();
         test::WriteFileBytes(dir_.Join("bad.zip"), bytes);
-        ExtractOutcome outcome = ExtractArchive(dir_.Join("bad.zip"), &run_, &done_, &total_, fs_);
+        ExtractOutcome outcome = ExtractArchive(dir_.Join("bad.zip"), LauncherExtractNaming(), &run_, &done_, &total_, fs_);
         EXPECT_EQ(outcome.status, ExtractStatus::Failed);
         EXPECT_EQ(fs_.calls.size(), 1u);
     }
-    EXPECT_EQ(ExtractArchive(dir_.Join("missing.zip"), &run_, &done_, &total_, fs_).status, ExtractStatus::Failed);
+    EXPECT_EQ(ExtractArchive(dir_.Join("missing.zip"), LauncherExtractNaming(), &run_, &done_, &total_, fs_).status, ExtractStatus::Failed);
     EXPECT_EQ(done_, -1);
     EXPECT_EQ(total_, -1);
 
@@ -301,7 +302,7 @@ with open(out + ".sfx", "wb") as f:
     ASSERT_EQ(expected.size(), 18u);
     for (const std::string& archive : {zip, zip + ".sfx"}) {
         ClearInstall();
-        ExtractOutcome outcome = ExtractArchive(archive, &run_, &done_, &total_, fs_);
+        ExtractOutcome outcome = ExtractArchive(archive, LauncherExtractNaming(), &run_, &done_, &total_, fs_);
         ASSERT_EQ(outcome.status, ExtractStatus::Complete) << archive << ": " << outcome.reason;
         ASSERT_EQ(Files(), expected) << archive;
         for (const std::string& name : expected) EXPECT_EQ(At(name), test::ReadFileBytes(src + "/" + name)) << name;

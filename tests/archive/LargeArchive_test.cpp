@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "release/ReleaseNames.h"
 #include "tests/archive/ZipBuilder.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/ZipEntryRead.h"
@@ -56,7 +57,7 @@ protected:
     void ExpectExtracted(const std::string& archivePath) {
         std::atomic<bool> run{true};
         std::atomic<int> done{0}, total{0};
-        ExtractOutcome outcome = ExtractArchive(archivePath, &run, &done, &total);
+        ExtractOutcome outcome = ExtractArchive(archivePath, LauncherExtractNaming(), &run, &done, &total);
         EXPECT_EQ(outcome.status, ExtractStatus::Complete) << outcome.reason;
         EXPECT_EQ(total, 4);
         EXPECT_EQ(test::ListFiles(install_),
@@ -102,7 +103,7 @@ TEST_F(ArchiveLargeOffsets, RefusesAFileOf4GiBOrMore) {
     EXPECT_NE(reader.Problem().find("4 GiB"), std::string::npos) << reader.Problem();
     std::atomic<bool> run{true};
     std::atomic<int> done{0}, total{0};
-    EXPECT_EQ(ExtractArchive(path, &run, &done, &total).status, ExtractStatus::Failed);
+    EXPECT_EQ(ExtractArchive(path, LauncherExtractNaming(), &run, &done, &total).status, ExtractStatus::Failed);
     EXPECT_TRUE(test::ListFiles(install_).empty());
 }
 

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "release/ReleaseNames.h"
 #include "tests/archive/FaultyFileSystem.h"
 #include "tests/archive/ZipBuilder.h"
 #include "tests/support/TempDir.h"
@@ -30,7 +31,7 @@ protected:
     ExtractOutcome Extract(const ZipBuilder& zip) {
         const std::string path = dir_.Join("patch.zip");
         test::WriteFileBytes(path, zip.Build());
-        return ExtractArchive(path, &run_, &done_, &total_, fs_);
+        return ExtractArchive(path, LauncherExtractNaming(), &run_, &done_, &total_, fs_);
     }
     std::string At(const std::string& name) { return test::ReadFileBytes(install_ + "/" + name); }
     std::vector<std::string> Files() { return test::ListFiles(install_); }

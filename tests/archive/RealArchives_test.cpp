@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "archive/ArchiveExtraction.h"
+#include "release/ReleaseNames.h"
 #include "tests/archive/RealArchives.h"
 #include "tests/support/TempDir.h"
 
@@ -36,7 +37,7 @@ protected:
         const std::string dir = dir_.Join(install);
         std::filesystem::create_directory(dir);
         test::CurrentDirGuard cwd(dir);
-        return ExtractArchive((std::filesystem::path(*archives_) / archive).string(), &run_, &done_, &total_);
+        return ExtractArchive((std::filesystem::path(*archives_) / archive).string(), LauncherExtractNaming(), &run_, &done_, &total_);
     }
     std::vector<std::string> Files(const std::string& install) { return test::ListFiles(dir_.Join(install)); }
     std::string At(const std::string& install, const std::string& name) {

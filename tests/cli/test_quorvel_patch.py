@@ -255,7 +255,7 @@ class PatchRun(qrtest.InstallCase):
         # Korean name flagged as such): asked for and stored under the names they mean.
         self.installed("100")
         self.description("[VERSION]\r\nversion=101\r\n[101]\r\n0=./data/a.dat\r\n1=data//b.map\r\n"
-                         "2=./\r\n3=./tree.zip\r\n4=data/a.dat\r\n")
+                         "2=./tree.zip\r\n3=data/a.dat\r\n")
         self.serve("data/a.dat", b"A" * 5000)
         self.serve("data/b.bap", b"B" * 7000)
         tree = os.path.join(self.scratch, "tree")

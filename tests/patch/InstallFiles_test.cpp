@@ -11,6 +11,7 @@
 #include "platform/FileSystem.h"
 #include "platform/InstallLock.h"
 #include "platform/RunningProgram.h"
+#include "release/ReleaseNames.h"
 #include "tests/archive/ZipBuilder.h"
 #include "tests/support/TempDir.h"
 
@@ -48,7 +49,7 @@ TEST(ReadOnlyGameFile, IsNeverReplacedByTheFileLayerOrAnArchive) {
     {
         test::CurrentDirGuard cwd(dir.path());
         std::atomic<bool> run{true};
-        const ExtractOutcome outcome = ExtractArchive("patch.zip", &run, nullptr, nullptr);
+        const ExtractOutcome outcome = ExtractArchive("patch.zip", LauncherExtractNaming(), &run, nullptr, nullptr);
         EXPECT_EQ(outcome.status, ExtractStatus::Failed) << outcome.reason;
         // The player is told what to change, not sent looking for another program.
         EXPECT_NE(outcome.reason.find("(read-only)"), std::string::npos) << outcome.reason;

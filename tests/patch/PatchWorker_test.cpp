@@ -218,8 +218,8 @@ TEST_F(PatchWorkerTest, HostileNamesNeverBecomePaths) {
 // version: each file is asked for and stored under the name it means.
 TEST_F(PatchWorkerTest, DotAndDoubledSeparatorNamesAreFetchedAndUnpackedUnderTheNameTheyMean) {
     Installed("100");
-    Description("[VERSION]\r\nversion=101\r\n[101]\r\n0=./data/a.dat\r\n1=./\r\n2=data//b.map\r\n"
-                "3=./patch101.zip\r\n4=data/a.dat\r\n");
+    Description("[VERSION]\r\nversion=101\r\n[101]\r\n0=./data/a.dat\r\n1=data//b.map\r\n"
+                "2=./patch101.zip\r\n3=data/a.dat\r\n");
     Serve("data/a.dat", "a");
     Serve("data/b.bap", "b");
     test::ZipBuilder archive;
@@ -237,6 +237,21 @@ TEST_F(PatchWorkerTest, DotAndDoubledSeparatorNamesAreFetchedAndUnpackedUnderThe
     EXPECT_FALSE(FileExists(dir.Join("patch101.zip")));
     EXPECT_EQ(RecordedVersion(), "101");
     EXPECT_TRUE(log->Has("finished ok"));
+}
+
+// An item naming a directory brings no file the version promises: the other items are still
+// fetched, but the run fails and the version stays.
+TEST_F(PatchWorkerTest, ItemNamingADirectoryFailsTheRun) {
+    Installed("100");
+    Description("[VERSION]\r\nversion=101\r\n[101]\r\n0=a.txt\r\n1=data/\r\n2=b.txt\r\n");
+    Serve("a.txt", "a");
+    Serve("b.txt", "b");
+    Run();
+    EXPECT_EQ(ReadFileBytes(dir.Join("a.txt")), "a");
+    EXPECT_EQ(ReadFileBytes(dir.Join("b.txt")), "b");
+    EXPECT_EQ(RecordedVersion(), "100");
+    EXPECT_TRUE(log->Has("finished failed"));
+    EXPECT_FALSE(log->Has("finished ok"));
 }
 
 TEST_F(PatchWorkerTest, TargetThatCannotBeWrittenEndsTheRunAtOnce) {

@@ -8,7 +8,7 @@
 
 #include "patch/InstallState.h"
 #include "patch/PatchWorker.h"
-#include "patch/ReleaseFormat.h"
+#include "release/ReleaseDescription.h"
 #include "patch/SettingsStore.h"
 #include "platform/Sha256.h"
 #include "tests/archive/ZipBuilder.h"

@@ -2,8 +2,8 @@
 // `openssl dgst -sha256 -sign tools/demo-keys/demo-release-key.pem` made.
 #include <gtest/gtest.h>
 
-#include "patch/ReleaseCheck.h"
 #include "platform/SignatureVerify.h"
+#include "release/ReleaseAcceptance.h"
 
 namespace qr {
 namespace {

@@ -8,6 +8,7 @@
 
 #include "archive/ArchiveExtraction.h"
 #include "archive/ZipReader.h"
+#include "release/ReleaseNames.h"
 #include "tests/archive/FaultyFileSystem.h"
 #include "tests/archive/ZipBuilder.h"
 #include "tests/support/TempDir.h"
@@ -84,7 +85,7 @@ TEST(ZipWriterTest, EntriesReadBackWithOurReaderExtractionAndUnzip) {
     ASSERT_EQ(MakeDirResult::Created, SystemFileSystem().MakeDirectory(into));
     {
         test::CurrentDirGuard here(into);
-        EXPECT_EQ(ExtractStatus::Complete, ExtractArchive(archive, nullptr, nullptr, nullptr).status);
+        EXPECT_EQ(ExtractStatus::Complete, ExtractArchive(archive, LauncherExtractNaming(), nullptr, nullptr, nullptr).status);
     }
     for (const Entry& e : entries) EXPECT_EQ(e.data, test::ReadFileBytes(into + "/" + e.name)) << e.name;
 

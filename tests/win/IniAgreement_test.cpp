@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "patch/IniText.h"
+#include "common/IniText.h"
 #include "tests/patch/IniCases.h"
 #include "tests/support/TempDir.h"
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "archive/ArchiveExtraction.h"
+#include "release/ReleaseNames.h"
 #include "tests/archive/RealArchives.h"
 #include "tests/support/TempDir.h"
 
@@ -50,7 +51,7 @@ TEST(KoreanArchiveNames, FlaggedUtf8AndUnflaggedCp949NamesLandAsTheSameKoreanFil
         std::atomic<int> done{0}, total{0};
         {
             test::CurrentDirGuard cwd(install.path());
-            ExtractOutcome outcome = ExtractArchive(archives + "\\" + archive, &run, &done, &total);
+            ExtractOutcome outcome = ExtractArchive(archives + "\\" + archive, LauncherExtractNaming(), &run, &done, &total);
             ASSERT_EQ(outcome.status, ExtractStatus::Complete) << archive << ": " << outcome.reason;
         }
         EXPECT_EQ(WideNamesIn(install.path()), std::vector<std::wstring>{kKoreanName}) << archive;

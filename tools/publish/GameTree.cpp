@@ -4,7 +4,7 @@
 #include <system_error>
 
 #include "platform/Sha256.h"
-#include "tools/publish/PublishNames.h"
+#include "release/ReleaseNames.h"
 
 namespace qr::publish {
 
@@ -40,7 +40,7 @@ std::optional<GameTree> ScanGameTree(const std::string& root, FileSystem& fs, st
         const stdfs::path full = it->path();
         std::string name = full.lexically_relative(base).generic_string();
         // Refused before the name is used as a path: the file system reads a backslash as a separator.
-        if (std::string why = NameRefusal(name); !why.empty()) {
+        if (std::string why = PublishRefusal(name); !why.empty()) {
             problem = "cannot publish \"" + name + "\": " + why;
             return std::nullopt;
         }
@@ -48,7 +48,7 @@ std::optional<GameTree> ScanGameTree(const std::string& root, FileSystem& fs, st
             problem = "the game tree holds " + name + ", which is not a regular file";
             return std::nullopt;
         }
-        if (IsLauncherOwnedFile(name)) {
+        if (IsLauncherFile(name)) {
             tree.skipped.push_back(name);
             continue;
         }

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "patch/ReleaseFormat.h"
+#include "release/ReleaseDescription.h"
 #include "platform/FileSystem.h"
 
 namespace qr::publish {

@@ -5,20 +5,17 @@
 #include <memory>
 
 #include "archive/ZipWriter.h"
-#include "patch/PatchList.h"
 #include "platform/FileError.h"
 #include "platform/Sha256.h"
+#include "release/PatchListFile.h"
+#include "release/ReleaseNames.h"
 #include "tools/publish/GameTree.h"
-#include "tools/publish/PublishNames.h"
-#include "tools/publish/ReleaseHistory.h"
 #include "tools/publish/ReleasePlan.h"
 #include "tools/publish/ReleaseSigner.h"
 #include "tools/publish/StagedFiles.h"
 
 namespace qr::publish {
 namespace {
-
-constexpr size_t kPatchListExaminedBytes = 200;  // launchers read no further into patch.txt
 
 // Counts and hashes what passes through on its way to the real file.
 class HashingFile : public WritableFile {
@@ -115,6 +112,7 @@ public:
 private:
     std::string Tzan(const std::string& relative) const { return Join(Join(o_.releaseDir, "tzan"), relative); }
     std::string Served(const std::string& relative) const { return Join(Tzan("patch"), relative); }
+    std::string SignaturePath() const { return Tzan(std::string(kPatchInfoFileName) + kSignatureSuffix); }
 
     bool Go(std::string& problem) {
         if (!fs_.IsDirectory(o_.releaseDir)) {
@@ -137,17 +135,17 @@ private:
         }
 
         ReleaseHistory history;
-        if (std::optional<std::string> text = ReadWhole(fs_, Tzan("PatchInfo.ini"))) {
+        if (std::optional<std::string> text = ReadWhole(fs_, Tzan(kPatchInfoFileName))) {
             std::optional<ReleaseHistory> read = ReadReleaseHistory(*text, problem);
             if (!read) {
-                problem = Tzan("PatchInfo.ini") + ": " + problem;
+                problem = Tzan(kPatchInfoFileName) + ": " + problem;
                 return false;
             }
             history = std::move(*read);
             if (!CheckServedFiles(history, problem)) return false;
         }
-        if (!key && fs_.OpenRead(Tzan("PatchInfo.ini.sig"))) {
-            problem = "the release is signed (" + Tzan("PatchInfo.ini.sig") +
+        if (!key && fs_.OpenRead(SignaturePath())) {
+            problem = "the release is signed (" + SignaturePath() +
                       "); give --sign: launchers with a key built in refuse an unsigned description";
             return false;
         }
@@ -198,10 +196,10 @@ private:
                 problem = o_.signKeyPath + ": " + problem;
                 return false;
             }
-            if (!staged.Stage(Tzan("PatchInfo.ini.sig"), Bytes(*signature), problem)) return false;
+            if (!staged.Stage(SignaturePath(), Bytes(*signature), problem)) return false;
         }
-        if (!staged.Stage(Tzan("PatchInfo.ini"), Bytes(description), problem)) return false;
-        if (!patchList.empty() && !staged.Stage(Tzan("patch.txt"), Bytes(patchList), problem)) return false;
+        if (!staged.Stage(Tzan(kPatchInfoFileName), Bytes(description), problem)) return false;
+        if (!patchList.empty() && !staged.Stage(Tzan(kPatchListFileName), Bytes(patchList), problem)) return false;
         if (!staged.Commit(problem)) return false;
 
         const size_t files = plan->plainItems.size() + plan->archiveEntries.size();
@@ -212,8 +210,8 @@ private:
         out_ << "), " << bytes << " bytes written to " << Tzan("patch");
         if (!plan->rewritten.empty()) out_ << ", " << plan->rewritten.size() << " older item(s) now serve the new content";
         out_ << (key ? ", signed" : ", unsigned") << "\n";
-        if (patchList.empty() && !fs_.OpenRead(Tzan("patch.txt")))
-            out_ << "note: there is no " << Tzan("patch.txt") << " yet; give --base-url once so that launchers find "
+        if (patchList.empty() && !fs_.OpenRead(Tzan(kPatchListFileName)))
+            out_ << "note: there is no " << Tzan(kPatchListFileName) << " yet; give --base-url once so that launchers find "
                  << "the release\n";
         return true;
     }
@@ -284,7 +282,7 @@ private:
     std::optional<std::string> NewPatchList(std::string& problem) {
         std::string news = o_.newsUrl;
         if (news.empty()) {
-            const std::string existing = Tzan("patch.txt");
+            const std::string existing = Tzan(kPatchListFileName);
             if (fs_.OpenRead(existing)) ReadPatchListValue(existing, kNewsUrlLine, news);
         }
         return PatchListText(o_.baseUrl, news, problem);
@@ -365,8 +363,8 @@ std::optional<std::string> PatchListText(const std::string& baseUrl, const std::
         problem = "addresses must start with http:// or https:// and hold no blanks or control characters";
         return std::nullopt;
     }
-    const std::string text = "[QuorvelRPG]\ninfo=" + base + "/tzan/PatchInfo.ini\nnews=" + news + "\nbase=" + base +
-                             "/tzan/patch\n";
+    const std::string text = "[QuorvelRPG]\ninfo=" + base + "/tzan/" + kPatchInfoFileName + "\nnews=" + news +
+                             "\nbase=" + base + "/tzan/patch\n";
     if (text.size() > kPatchListExaminedBytes) {
         problem = "the patch list would be " + std::to_string(text.size()) + " bytes, but launchers read only the first " +
                   std::to_string(kPatchListExaminedBytes) + "; use shorter addresses";

@@ -2,52 +2,26 @@
 
 #include <algorithm>
 #include <set>
-#include <unordered_map>
 
-#include "patch/PatchList.h"
-#include "patch/SettingsStore.h"
-#include "tools/publish/PublishNames.h"
+#include "release/ReleaseNames.h"
 
 namespace qr::publish {
 namespace {
 
-constexpr size_t kItemsPerVersion = 1000;  // launchers read keys 0 to 999
+// Launchers read keys 0 to kLastItemKey of a version.
+constexpr size_t kItemsPerVersion = kLastItemKey + 1;
 
-bool IsArchiveItem(const std::string& name) { return IsArchiveAddress(ServerAddress("", name)); }
-
-// What the release serves once the new version is in place.
+// What is served for each item: a plain item's bytes, an archive's landed entries.
 struct ServedRelease {
-    std::map<std::string, FileDigest> plain;                            // item name -> bytes
-    std::map<std::string, std::map<std::string, FileDigest>> archives;  // item name -> landed entries
+    std::map<std::string, FileDigest> plain;
+    std::map<std::string, std::map<std::string, FileDigest>> archives;
 };
 
-// First-wins lookup table over the description, so that playing many start versions through the
-// launcher's list rules stays cheap.
-class DescriptionIndex {
-public:
-    explicit DescriptionIndex(const ReleaseIni& ini) {
-        for (const IniSection& s : ini.sections()) {
-            auto& keys = sections_.emplace(AsciiLower(s.name), std::unordered_map<std::string, std::string>{})
-                             .first->second;
-            for (const auto& [k, v] : s.entries) keys.emplace(AsciiLower(k), v);
-        }
-    }
-    std::string operator()(const std::string& section, const std::string& key) const {
-        auto s = sections_.find(AsciiLower(section));
-        if (s == sections_.end()) return kAbsent;
-        auto k = s->second.find(AsciiLower(key));
-        return k == s->second.end() ? std::string(kAbsent) : k->second;
-    }
-
-private:
-    std::unordered_map<std::string, std::unordered_map<std::string, std::string>> sections_;
-};
-
-// Names that end wrong for a player on `installed`.
-std::vector<std::string> EndingWrong(const DescriptionIndex& index, const ServedRelease& served,
+// Names that end wrong for a player on `installed`, given the description and what is served.
+std::vector<std::string> EndingWrong(const DescriptionText& description, const ServedRelease& served,
                                      const std::string& installed, const std::string& remote,
                                      const std::map<std::string, FileDigest>& target) {
-    const DownloadListResult list = BuildDownloadList(installed, remote, std::cref(index));
+    const DownloadListResult list = BuildDownloadList(installed, remote, std::cref(description));
     std::map<std::string, const FileDigest*> landed;
     for (const std::string& name : list.names) {
         if (IsArchiveItem(name)) {
@@ -87,30 +61,17 @@ void Sort(std::vector<std::string>& names) {
 
 }  // namespace
 
-ReleaseIni DescribeRelease(const ReleaseHistory& history, const ReleasePlan& plan, const FileDigest& archiveDigest) {
-    ReleaseIni ini = history.ini;
+DescriptionText DescribeRelease(const ReleaseHistory& history, const ReleasePlan& plan,
+                                const FileDigest& archiveDigest) {
+    DescriptionText ini = history.ini;
     const std::set<std::string> rewritten(plan.rewritten.begin(), plan.rewritten.end());
     for (const PublishedVersion& v : history.versions)
         for (size_t i = 0; i < v.items.size(); ++i)
             if (rewritten.count(v.items[i]))
                 ini.Set(HashSectionName(v.section), std::to_string(i), FormatDigestLine(plan.target.at(v.items[i])));
 
-    ini.Set("VERSION", "version", plan.section);
-    ini.Ensure(plan.section);
-    ini.Ensure(HashSectionName(plan.section));
-    size_t key = 0;
-    for (const std::string& name : plan.plainItems) {
-        ini.Set(plan.section, std::to_string(key), name);
-        ini.Set(HashSectionName(plan.section), std::to_string(key), FormatDigestLine(plan.target.at(name)));
-        ++key;
-    }
-    if (!plan.archiveName.empty()) {
-        ini.Set(plan.section, std::to_string(key), plan.archiveName);
-        ini.Set(HashSectionName(plan.section), std::to_string(key), FormatDigestLine(archiveDigest));
-        ini.Ensure(ContentsSectionName(plan.section));
-        for (const std::string& name : plan.archiveEntries)
-            ini.Set(ContentsSectionName(plan.section), name, FormatDigestLine(plan.target.at(name)));
-    }
+    WriteNewVersion(ini, NewVersion{plan.section, plan.plainItems, plan.archiveName, archiveDigest,
+                                    plan.archiveEntries, &plan.target});
     return ini;
 }
 
@@ -152,7 +113,7 @@ std::optional<ReleasePlan> PlanRelease(const ReleaseHistory& history, const Plan
     for (const auto& [name, digest] : history.tree)
         if (!checkName(name)) return std::nullopt;
     for (const auto& [name, digest] : request.tree) {
-        if (std::string why = NameRefusal(name); !why.empty()) {
+        if (std::string why = PublishRefusal(name); !why.empty()) {
             problem = "cannot publish \"" + name + "\": " + why;
             return std::nullopt;
         }
@@ -214,13 +175,12 @@ std::optional<ReleasePlan> PlanRelease(const ReleaseHistory& history, const Plan
         plan.archiveName = inArchive.empty() ? std::string() : archiveName;
         Sort(plan.plainItems);
         Sort(plan.rewritten);
-        const ReleaseIni described = DescribeRelease(history, plan, FileDigest{});
-        const DescriptionIndex index(described);
+        const DescriptionText described = DescribeRelease(history, plan, FileDigest{});
         const ServedRelease served = ServedAfter(history, plan);
         std::set<std::string> wrong;
         std::string firstStart;
         for (const std::string& start : starts) {
-            for (const std::string& name : EndingWrong(index, served, start, plan.section, plan.target)) {
+            for (const std::string& name : EndingWrong(described, served, start, plan.section, plan.target)) {
                 if (wrong.insert(name).second && firstStart.empty()) firstStart = start;
             }
         }

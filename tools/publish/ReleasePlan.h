@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/publish/ReleaseHistory.h"
+#include "release/ReleaseDescription.h"
 
 namespace qr::publish {
 
@@ -37,6 +37,6 @@ std::optional<ReleasePlan> PlanRelease(const ReleaseHistory& history, const Plan
 
 // The description with `plan` added: version sections, hash lines (older lines of rewritten names
 // too), contents and [VERSION]. `archiveDigest` describes the archive's bytes when there is one.
-ReleaseIni DescribeRelease(const ReleaseHistory& history, const ReleasePlan& plan, const FileDigest& archiveDigest);
+DescriptionText DescribeRelease(const ReleaseHistory& history, const ReleasePlan& plan, const FileDigest& archiveDigest);
 
 }  // namespace qr::publish

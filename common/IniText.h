@@ -12,6 +12,10 @@
 
 namespace qr {
 
+// What every read of a missing file, section or key yields, through the INI store and the lookups
+// over text alike.
+inline constexpr const char kAbsent[] = "NULL";
+
 std::optional<std::string> IniLookup(std::string_view text, std::string_view section, std::string_view key);
 
 // `text` with section/key set to `value` (section and key created as needed).

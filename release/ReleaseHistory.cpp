@@ -1,15 +1,10 @@
-#include "tools/publish/ReleaseHistory.h"
-
 #include <cstdlib>
 
-#include "common/SafeName.h"
-#include "patch/PatchList.h"
-#include "patch/SettingsStore.h"
+#include "release/ReleaseDescription.h"
+#include "release/ReleaseNames.h"
 
-namespace qr::publish {
+namespace qr {
 namespace {
-
-constexpr int kLastKeyIndex = 999;  // launchers read keys 0 to 999 of a version
 
 bool AllDigits(const std::string& text) {
     if (text.empty() || text.size() > 9) return false;
@@ -18,15 +13,11 @@ bool AllDigits(const std::string& text) {
     return true;
 }
 
-bool IsArchiveItem(const std::string& name) { return IsArchiveAddress(ServerAddress("", name)); }
-
 }  // namespace
-
-bool SameContent(const FileDigest& a, const FileDigest& b) { return a.size == b.size && a.sha256Hex == b.sha256Hex; }
 
 std::optional<ReleaseHistory> ReadReleaseHistory(const std::string& patchInfoText, std::string& problem) {
     ReleaseHistory history;
-    history.ini = ReleaseIni::Parse(patchInfoText);
+    history.ini = DescriptionText::Parse(patchInfoText);
     const std::optional<std::string> versionText = history.ini.Lookup("VERSION", "version");
     if (!versionText || !AllDigits(*versionText)) {
         problem = "PatchInfo.ini names no version in [VERSION] (\"version=NNN\")";
@@ -48,11 +39,11 @@ std::optional<ReleaseHistory> ReadReleaseHistory(const std::string& patchInfoTex
         v.number = number;
         v.section = section;
         const std::string hashSection = HashSectionName(section);
-        for (int k = 0; k <= kLastKeyIndex; ++k) {
+        for (int k = 0; k <= kLastItemKey; ++k) {
             const std::optional<std::string> name = history.ini.Lookup(section, std::to_string(k));
             if (!name || *name == kAbsent) break;
             const std::string where = "[" + section + "] item " + std::to_string(k) + " (" + *name + ")";
-            if (!IsSafeRelativeName(*name)) {
+            if (!IsAcceptedGameFile(*name)) {
                 problem = where + " is a name the launcher refuses";
                 return std::nullopt;
             }
@@ -82,7 +73,7 @@ std::optional<ReleaseHistory> ReadReleaseHistory(const std::string& patchInfoTex
             }
             for (const auto& [entry, value] : contents->entries) {
                 const std::optional<FileDigest> digest = ParseDigestLine(value);
-                if (!digest || !IsSafeRelativeName(entry)) {
+                if (!digest || !IsAcceptedGameFile(entry)) {
                     problem = "[" + ContentsSectionName(section) + "] has a damaged line for \"" + entry + "\"";
                     return std::nullopt;
                 }
@@ -118,4 +109,4 @@ std::optional<ReleaseHistory> ReadReleaseHistory(const std::string& patchInfoTex
     return history;
 }
 
-}  // namespace qr::publish
+}  // namespace qr

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "patch/ReleaseFormat.h"
+#include "release/ReleaseDescription.h"
 #include "platform/Sha256.h"
 
 namespace qr {

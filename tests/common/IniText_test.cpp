@@ -1,4 +1,4 @@
-#include "patch/IniText.h"
+#include "common/IniText.h"
 
 #include <gtest/gtest.h>
 

@@ -3,13 +3,21 @@
 #include <ctime>
 #include <map>
 
-#include "patch/ReleaseCheck.h"
-#include "patch/SettingsStore.h"
+#include "release/ReleaseAcceptance.h"
+#include "release/ReleaseDescription.h"
+#include "tests/support/DemoSigner.h"
 
 namespace qr {
 namespace {
 
 constexpr UtcDate kToday{2026, 12, 8};
+
+// The digest line of a listed name; Absent when the list does not hold it.
+ItemDigest DigestOf(const DownloadListResult& list, const std::string& name) {
+    for (size_t i = 0; i < list.names.size(); ++i)
+        if (list.names[i] == name) return list.digests[i];
+    return {};
+}
 
 TEST(ReleaseCheck, ExpiryIsStrictAndLastsThroughItsDay) {
     EXPECT_EQ(CheckSignedRelease("101", "102", kAbsent, kToday), ReleaseRefusal::None);
@@ -68,14 +76,46 @@ TEST(ReleaseCheck, DigestLinesAreFoundWhereTheNameFirstAppears) {
     EXPECT_EQ(list.origins[2].section, "103");
     EXPECT_EQ(list.origins[2].key, "1");
 
-    const ItemDigest a = LookUpItemDigest(lookup, list, "a.dat");
+    const ItemDigest a = DigestOf(list, "a.dat");
     ASSERT_EQ(a.state, DigestLineState::Present);
     EXPECT_EQ(a.digest.sha256Hex, hexA);
     EXPECT_EQ(a.digest.size, 5u);
-    EXPECT_EQ(LookUpItemDigest(lookup, list, "b.dat").state, DigestLineState::Malformed);
-    EXPECT_EQ(LookUpItemDigest(lookup, list, "c.dat").state, DigestLineState::Absent);
-    EXPECT_EQ(LookUpItemDigest(lookup, list, "unlisted.dat").state, DigestLineState::Absent);
+    EXPECT_EQ(DigestOf(list, "b.dat").state, DigestLineState::Malformed);
+    EXPECT_EQ(DigestOf(list, "c.dat").state, DigestLineState::Absent);
+    EXPECT_EQ(DigestOf(list, "unlisted.dat").state, DigestLineState::Absent);
 }
+
+#ifndef _WIN32
+// One decision for the patch run, verify and repair, with the reason the front-ends print.
+TEST(ReleaseAcceptance, EachRefusalSaysWhichCheckFailed) {
+    const std::string key = test::DemoPublicKeyPem();
+    auto accept = [&](const std::string& description, const std::string& signature, const std::string& installed) {
+        return AcceptDescription(description, signature, key, installed, kToday);
+    };
+    const std::string good = "[VERSION]\r\nversion=102\r\nexpires=2026-12-31\r\n[102]\r\n0=a.txt\r\n";
+    const std::string signature = test::SignWithDemoKey(good);
+    EXPECT_TRUE(accept(good, signature, "101").accepted());
+    EXPECT_TRUE(accept(good, signature, "102").reason.empty());
+
+    for (const std::string& bad : {std::string(), std::string("not DER"), test::SignWithDemoKey(good + " ")}) {
+        const DescriptionAcceptance a = accept(good, bad, "101");
+        EXPECT_EQ(a.refusal, ReleaseRefusal::BadSignature);
+        EXPECT_EQ(a.reason, "the patch description's signature does not verify");
+    }
+    // One byte more than was signed is another description.
+    EXPECT_EQ(accept(good + "\r\n", signature, "101").refusal, ReleaseRefusal::BadSignature);
+
+    const DescriptionAcceptance lower = accept(good, signature, "103");
+    EXPECT_EQ(lower.refusal, ReleaseRefusal::LowerVersion);
+    EXPECT_EQ(lower.reason, "refused: the description's version 102 is below the installed 103");
+
+    const std::string expired = "[VERSION]\r\nversion=102\r\nexpires=2026-12-07\r\n";
+    EXPECT_EQ(accept(expired, test::SignWithDemoKey(expired), "101").reason,
+              "refused: the description has expired (2026-12-07)");
+    const std::string malformed = "[version]\r\nVersion=102\r\nEXPIRES=soon\r\n";
+    EXPECT_EQ(accept(malformed, test::SignWithDemoKey(malformed), "101").refusal, ReleaseRefusal::MalformedExpiry);
+}
+#endif
 
 }  // namespace
 }  // namespace qr

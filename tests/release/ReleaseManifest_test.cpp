@@ -1,11 +1,12 @@
 // What a release description says an install holds, and the selective unpacking a repair uses.
-#include "patch/ReleaseManifest.h"
+#include "release/ReleaseDescription.h"
 
 #include <gtest/gtest.h>
 
 #include "archive/ArchiveExtraction.h"
 #include "patch/InstallVerify.h"
 #include "platform/Sha256.h"
+#include "release/ReleaseNames.h"
 #include "tests/archive/ZipBuilder.h"
 #include "tests/support/TempDir.h"
 
@@ -83,7 +84,7 @@ TEST(ReleaseManifest, OnlyTheWantedEntriesAreUnpacked) {
     test::WriteFileBytes(dir.Join("p.zip"), zip.Build());
     test::WriteFileBytes(dir.Join("data/keep.txt"), "installed and newer");
     ExtractOutcome outcome = ExtractArchiveEntries(
-        "p.zip", [](const std::string& name) { return name == "data/wanted.txt"; }, nullptr);
+        "p.zip", LauncherExtractNaming(), [](const std::string& name) { return name == "data/wanted.txt"; }, nullptr);
     EXPECT_EQ(outcome.status, ExtractStatus::Complete) << outcome.reason;
     EXPECT_EQ(test::ReadFileBytes(dir.Join("data/wanted.txt")), std::string(9000, 'w'));
     EXPECT_EQ(test::ReadFileBytes(dir.Join("data/keep.txt")), "installed and newer");

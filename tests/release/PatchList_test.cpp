@@ -4,7 +4,9 @@
 
 #include <map>
 
-#include "patch/SettingsStore.h"
+#include "release/PatchListFile.h"
+#include "release/ReleaseDescription.h"
+#include "release/ReleaseNames.h"
 #include "tests/support/Env.h"
 #include "tests/support/TempDir.h"
 
@@ -145,6 +147,8 @@ TEST(PatchList, ItemsAreTakenWithoutDotAndEmptyComponents) {
     DownloadListResult r = BuildDownloadList("100", "102", d.Lookup());
     EXPECT_EQ(r.names, (std::vector<std::string>{"data/a.dat", "data/b.map", "patch101.zip", "./../evil.dll", "ok.txt"}));
     EXPECT_EQ(r.refusedName, "./../evil.dll");  // as the operator wrote it
+    // A directory brings no file: the run must not record the version as if it had.
+    EXPECT_EQ(r.unwritable, (std::vector<std::string>{"./", "data/", "."}));
     EXPECT_EQ(ServerAddress("http://h/files", r.names[1]), "http://h/files/data/b.bap");
 }
 

@@ -1,11 +1,13 @@
-#include "patch/ReleaseCheck.h"
+#include "release/ReleaseAcceptance.h"
 
 #include <ctime>
 #include <tuple>
 
-#include "patch/SettingsStore.h"
+#include "common/IniText.h"
 #include "platform/EcdsaDer.h"
+#include "platform/Sha256.h"
 #include "platform/SignatureVerify.h"
+#include "release/ReleaseNames.h"
 
 namespace qr {
 namespace {
@@ -82,20 +84,31 @@ ReleaseRefusal CheckSignedRelease(const std::string& installedVersion, const std
     return ReleaseRefusal::None;
 }
 
-ItemDigest LookUpItemDigest(const PatchInfoLookup& lookup, const ItemOrigin& origin) {
-    ItemDigest result;
-    const std::string line = lookup(HashSectionName(origin.section), origin.key);
-    if (line == kAbsent) return result;
-    const auto digest = ParseDigestLine(line);
-    result.state = digest ? DigestLineState::Present : DigestLineState::Malformed;
-    if (digest) result.digest = *digest;
+DescriptionAcceptance AcceptDescription(std::string_view description, std::string_view signature,
+                                        std::string_view publicKeyPem, const std::string& installedVersion,
+                                        const UtcDate& today) {
+    DescriptionAcceptance result;
+    if (signature.empty() || !DescriptionSignatureValid(description, signature, publicKeyPem)) {
+        result.refusal = ReleaseRefusal::BadSignature;
+        result.reason = "the patch description's signature does not verify";
+        return result;
+    }
+    // The same bytes the signature covers, read by the same INI rules as the store reads them.
+    const std::string remote = IniLookup(description, "VERSION", "version").value_or(kAbsent);
+    const std::string expires = IniLookup(description, "VERSION", "expires").value_or(kAbsent);
+    result.refusal = CheckSignedRelease(installedVersion, remote, expires, today);
+    switch (result.refusal) {
+        case ReleaseRefusal::None:
+        case ReleaseRefusal::BadSignature: break;
+        case ReleaseRefusal::LowerVersion:
+            result.reason = "refused: the description's version " + remote + " is below the installed " + installedVersion;
+            break;
+        case ReleaseRefusal::Expired:
+        case ReleaseRefusal::MalformedExpiry:
+            result.reason = "refused: the description has expired (" + expires + ")";
+            break;
+    }
     return result;
-}
-
-ItemDigest LookUpItemDigest(const PatchInfoLookup& lookup, const DownloadListResult& list, const std::string& name) {
-    for (size_t i = 0; i < list.names.size() && i < list.origins.size(); ++i)
-        if (list.names[i] == name) return LookUpItemDigest(lookup, list.origins[i]);
-    return {};
 }
 
 }  // namespace qr
