@@ -380,8 +380,10 @@ ExtractOutcome Extract(const std::string& archivePath, const std::atomic<bool>* 
     bool stopped = false;
     int reached = 0;
     if (Planner(reader, failures, wanted).Build(plan)) {
-        if (totalOut) totalOut->store(static_cast<int>(reader.EntryCount()));
+        // The count of the archive before is reset (by the extraction) before the new total shows,
+        // so a repaint never divides an old count by the new total.
         Extraction extraction(reader, plan, fs, failures, runFlag, doneOut);
+        if (totalOut) totalOut->store(static_cast<int>(reader.EntryCount()));
         RunThreads(extraction, transfer.get(), ThreadCount(plan.jobs.size()));
         stopped = extraction.stopped();
         reached = extraction.started();

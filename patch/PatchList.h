@@ -8,6 +8,9 @@
 
 namespace qr {
 
+// The patch list's file name in the install directory.
+inline constexpr const char kPatchListName[] = "patch.txt";
+
 // Lines of the patch list, counted from 0.
 inline constexpr int kPatchInfoUrlLine = 1;
 inline constexpr int kNewsUrlLine = 2;

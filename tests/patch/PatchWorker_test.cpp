@@ -8,12 +8,8 @@
 #include <chrono>
 #include <thread>
 
-#include "patch/InstallState.h"
-#include "patch/SettingsStore.h"
-#include "tests/support/FakeHttp.h"
-#include "tests/support/RecordingUi.h"
-#include "tests/support/TempDir.h"
 #include "tests/archive/ZipBuilder.h"
+#include "tests/support/WorkerRig.h"
 
 namespace qr {
 namespace {
@@ -22,57 +18,9 @@ using test::FileExists;
 using test::ReadFileBytes;
 using test::WriteFileBytes;
 
-constexpr char kInfoUrl[] = "http://srv/tzan/PatchInfo.ini";
-constexpr char kBase[] = "http://srv/files";
-
-class PatchWorkerTest : public ::testing::Test {
+class PatchWorkerTest : public ::testing::Test, protected test::WorkerRig {
 protected:
-    void SetUp() override {
-        cwd_ = std::make_unique<test::CurrentDirGuard>(dir.path());
-        WriteFileBytes(dir.Join("patch.txt"), std::string("[PATCH]\r\ninfo=") + kInfoUrl +
-                                                  "\r\nnews=http://srv/news.html\r\nbase=" + kBase + "\r\n");
-        settings = MakeFixedDirSettings(dir.path());
-        state->patchListPath = ReadInstallDir(*state, *settings) + state->patchListName;
-    }
-
-    void Installed(const std::string& version) {
-        WriteFileBytes(dir.Join("VersionInfo.ini"), "[VERSION]\r\nversion=" + version + "\r\n");
-        LoadInstalledVersion(*state, *settings);
-        ASSERT_TRUE(state->versionOk);
-    }
-    void Description(const std::string& text) { http.resources[kInfoUrl] = {200, text}; }
-    test::FakeResource& Serve(const std::string& name, const std::string& body) {
-        http.resources[std::string(kBase) + "/" + name] = {200, body};
-        return http.resources[std::string(kBase) + "/" + name];
-    }
-    std::string RecordedVersion() {
-        SettingsStore store(*settings);
-        store.SetFile("VersionInfo.ini");
-        return store.ReadString("VERSION", "version");
-    }
-    void Run() {
-        state->workerRunning = true;
-        PatchWorkerContext context;
-        context.state = state;
-        context.ui = ui;
-        context.settings = settings;
-        context.openSession = http.Factory();
-        EXPECT_EQ(PatchWorker(context), 1);
-    }
-    std::vector<std::string> LeftoverTempFiles() {
-        std::vector<std::string> temps;
-        for (const auto& f : test::ListFiles(dir.path()))
-            if (f.find(".qrtmp") != std::string::npos) temps.push_back(f);
-        return temps;
-    }
-
-    test::TempDir dir;
-    std::unique_ptr<test::CurrentDirGuard> cwd_;
-    test::FakeHttp http;
-    std::shared_ptr<test::EventLog> log = std::make_shared<test::EventLog>();
-    std::shared_ptr<LauncherState> state = test::MakeLoggedState(log);
-    std::shared_ptr<test::RecordingUi> ui = std::make_shared<test::RecordingUi>(state, log);
-    std::shared_ptr<SettingsPlatform> settings;
+    using WorkerRig::Run;
 };
 
 TEST_F(PatchWorkerTest, SameVersionRewritesItAndFinishesWithoutDownloading) {
@@ -168,11 +116,7 @@ TEST_F(PatchWorkerTest, FilesThatCannotBeFetchedFailTheRunAndKeepTheOldFiles) {
 TEST_F(PatchWorkerTest, UnreachableDescriptionTakesTheRunAgainPath) {
     Installed("100");
     for (int variant = 0; variant < 4; ++variant) {
-        log = std::make_shared<test::EventLog>();
-        state = test::MakeLoggedState(log);
-        ui = std::make_shared<test::RecordingUi>(state, log);
-        state->patchListPath = ReadInstallDir(*state, *settings) + state->patchListName;
-        LoadInstalledVersion(*state, *settings);
+        Fresh();
         http.resources.clear();
         if (variant == 1) http.resources[kInfoUrl] = {404, "<html>not found</html>"};
         if (variant == 2) http.resources[kInfoUrl] = {200, "[VERSION]\r\nversion=101\r\n", std::string("500")};
@@ -317,11 +261,7 @@ TEST_F(PatchWorkerTest, WorkerOutlivesTheWindowSafely) {
     auto& slow = Serve("slow.bin", std::string(50000, 's'));
     slow.onRead = [](long long) { std::this_thread::sleep_for(std::chrono::milliseconds(2)); };
     state->workerRunning = true;
-    PatchWorkerContext context;
-    context.state = state;
-    context.ui = ui;
-    context.settings = settings;
-    context.openSession = http.Factory();
+    PatchWorkerContext context = Context();
     std::weak_ptr<LauncherState> watch = state;
     std::thread worker(PatchWorker, std::move(context));
     // The window goes away: it clears the flag and drops its references without waiting.

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app/LauncherState.h"
-#include "patch/PatchWorker.h"
+#include "app/WindowPatchEvents.h"
 
 namespace qr::test {
 
