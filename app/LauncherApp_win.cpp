@@ -136,7 +136,10 @@ bool LauncherApp::InitInstance() {
     }
     // The window is gone and has asked the worker to stop; a worker that notices soon keeps its
     // partial download with the record a later run resumes from, instead of leaving it unrecorded.
-    if (worker) worker->WaitWhilePumping(kWorkerGraceMs);
+    // One that is still busy after that must not see the sockets, the file-system objects and the
+    // other statics torn down under it: the process ends here, and the system stops every other
+    // thread before anything is released.
+    if (worker && !worker->WaitWhilePumping(kWorkerGraceMs)) ExitProcess(0);
     return false;
 }
 

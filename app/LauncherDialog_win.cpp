@@ -6,8 +6,8 @@
 #include "app/LauncherIds_win.h"
 #include "app/PatchListFetch_win.h"
 #include "app/WebPages_win.h"
+#include "app/WindowPatchEvents.h"
 #include "app/WindowTexts.h"
-#include "patch/InstallState.h"
 #include "patch/PatchList.h"
 #include "patch/PatchWorker.h"
 #include "patch/SelfReplacingFileSystem.h"
@@ -141,10 +141,7 @@ void LauncherDialog::StartWorkerOrComplain() {
         return;
     }
     state_->workerRunning = true;
-    PatchWorkerContext context;
-    context.state = state_;
-    context.ui = patchUi_;
-    context.settings = settings_;
+    PatchWorkerContext context = WindowWorkerContext(state_, patchUi_, settings_);
     context.fileSystem = &SelfReplacingSystemFileSystem();  // a patch may bring the launcher itself
     context.releaseKeyPem = BuiltInReleaseKeyPem();
     workerThread_ = StartDetachedWorker([context]() mutable { PatchWorker(std::move(context)); });
@@ -296,7 +293,7 @@ void LauncherDialog::OnDestroy() {
 
 bool LauncherDialog::OnSetCursor(LPARAM hitTest) {
     if (waitCursorDepth_ == 0 || LOWORD(hitTest) != HTCLIENT) return false;
-    SetCursor(LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_APPSTARTING)));
+    SetCursor(LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_WAIT)));
     return true;
 }
 

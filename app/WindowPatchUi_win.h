@@ -1,4 +1,4 @@
-// The patch worker's view of the launcher window. Every call arrives on the worker thread and is
+// The launcher window's side of the patch run. Every call arrives on the worker thread and is
 // handed to the window's thread; once the window is gone each call does nothing.
 #pragma once
 
@@ -6,7 +6,7 @@
 
 #include <atomic>
 
-#include "patch/PatchWorker.h"
+#include "app/WindowPatchEvents.h"
 
 namespace qr {
 

@@ -373,8 +373,10 @@ ExtractOutcome Extract(const ExtractRequest& request, FileSystem& fs) {
     bool stopped = false;
     int reached = 0;
     if (Planner(reader, failures, request.naming, request.wanted).Build(plan)) {
-        if (request.totalOut) request.totalOut->store(static_cast<int>(reader.EntryCount()));
+        // The count of the archive before is reset (by the extraction) before the new total shows,
+        // so a repaint never divides an old count by the new total.
         Extraction extraction(reader, plan, fs, failures, request.naming.tempSuffix, request.runFlag, request.doneOut);
+        if (request.totalOut) request.totalOut->store(static_cast<int>(reader.EntryCount()));
         RunThreads(extraction, transfer.get(), ThreadCount(plan.jobs.size()));
         stopped = extraction.stopped();
         reached = extraction.started();

@@ -2,80 +2,87 @@
 
 #include <cstdio>
 
+#include "patch/PatchWorker.h"
+
 namespace qr {
 namespace {
 
 constexpr auto kProgressInterval = std::chrono::milliseconds(100);  // about 10 updates a second
 constexpr char kUnpackingFormat[] = "압축푸는 중 : %s (%d%% 완료)";
 
-bool IsByteCounter(const ClientRect* area) { return area && area->left == 629 && area->top == 63; }
-
 }  // namespace
 
-ConsolePatchUi::ConsolePatchUi(std::shared_ptr<LauncherState> state, ConsoleOutput& out)
-    : state_(std::move(state)), out_(out), lastStatus_(state_->statusText.Get()) {}
+ConsolePatchUi::ConsolePatchUi(std::shared_ptr<PatchRunControl> control, ConsoleOutput& out, std::string shownStatus)
+    : control_(std::move(control)), out_(out), lastStatus_(std::move(shownStatus)) {}
 
 ConsolePatchUi::~ConsolePatchUi() { StopTicker(); }
 
-void ConsolePatchUi::PrintStatusIfChanged() {
-    std::string status = state_->statusText.Get();
+void ConsolePatchUi::ShowStatus(const std::string& status) {
     if (status == lastStatus_) return;
     lastStatus_ = status;
     out_.Line(status);
 }
 
-void ConsolePatchUi::Invalidate(const ClientRect* area, bool /*erase*/) {
+void ConsolePatchUi::StatusChanged(const std::string& text) {
     std::lock_guard<std::mutex> lock(mutex_);
-    PrintStatusIfChanged();
-    if (IsByteCounter(area)) ShowDownloadProgress();
+    ShowStatus(text);
 }
 
-void ConsolePatchUi::ShowDownloadProgress() {
+void ConsolePatchUi::FileStarted(const FileStart& file) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ShowStatus(ReceivingStatusText(file.name));
+    fileIndex_ = file.index;
+    fileCount_ = file.count;
+    fileStart_ = std::chrono::steady_clock::now();
+    lastProgress_ = fileStart_ - kProgressInterval;
+}
+
+void ConsolePatchUi::BytesReceived(long long received, long long total) {
+    std::lock_guard<std::mutex> lock(mutex_);
     const auto now = std::chrono::steady_clock::now();
-    const int index = state_->archiveIndex;
-    if (index != lastFileIndex_) {
-        lastFileIndex_ = index;
-        fileStart_ = now;
-        lastProgress_ = now - kProgressInterval;
-    }
     if (!out_.isTerminal() || now - lastProgress_ < kProgressInterval) return;
     lastProgress_ = now;
-    const long long received = state_->bytesReceived;
-    const long long total = state_->bytesTotal;
+    if (total < 0) total = 0;
     const double seconds = std::chrono::duration<double>(now - fileStart_).count();
     const double speed = seconds > 0 ? received / seconds / 1024.0 : 0.0;
     const int percent = total > 0 ? static_cast<int>(received * 100 / total) : 0;
     char line[512];
-    std::snprintf(line, sizeof line, "[%d / %d] %lld / %lld Byte  %d%%  %.0f KB/s", index, state_->archiveCount.load(),
-                  received, total, percent, speed);
+    std::snprintf(line, sizeof line, "[%d / %d] %lld / %lld Byte  %d%%  %.0f KB/s", fileIndex_, fileCount_, received,
+                  total, percent, speed);
     out_.Progress(line);
 }
 
-std::string ConsolePatchUi::UnpackingText() const {
-    const int total = state_->extractTotal;
-    if (total == 0) return {};
+std::string ConsolePatchUi::UnpackingText(int percent) const {
     char text[1200];
-    std::snprintf(text, sizeof text, kUnpackingFormat, state_->extractName.Get().c_str(),
-                  static_cast<int>(static_cast<double>(state_->extractDone) / total * 100));
+    std::snprintf(text, sizeof text, kUnpackingFormat, extractName_.c_str(), percent);
     return text;
 }
 
-void ConsolePatchUi::StartExtractTimer() {
+// -1 between archives.
+int ConsolePatchUi::UnpackingPercent() const {
+    const int total = control_->extractTotal;
+    if (total == 0) return -1;
+    return static_cast<int>(static_cast<double>(control_->extractDone) / total * 100);
+}
+
+void ConsolePatchUi::ExtractStarted(const std::string& name) {
     StopTicker();
+    std::lock_guard<std::mutex> lock(mutex_);
+    extractName_ = name;
     tickerStop_ = false;
     lastUnpacking_.clear();
     // Samples at the window's 10 ms repaint rate, shows at most ten updates a second.
     ticker_ = std::thread([this] {
-        std::unique_lock<std::mutex> lock(mutex_);
+        std::unique_lock<std::mutex> tickerLock(mutex_);
         auto lastShown = std::chrono::steady_clock::now() - kProgressInterval;
-        while (!tickerWake_.wait_for(lock, std::chrono::milliseconds(10), [this] { return tickerStop_; })) {
-            std::string text = UnpackingText();
-            if (text.empty()) continue;
-            lastUnpacking_ = text;
+        while (!tickerWake_.wait_for(tickerLock, std::chrono::milliseconds(10), [this] { return tickerStop_; })) {
+            const int percent = UnpackingPercent();
+            if (percent < 0) continue;
+            lastUnpacking_ = UnpackingText(percent);
             const auto now = std::chrono::steady_clock::now();
             if (now - lastShown >= kProgressInterval) {
                 lastShown = now;
-                out_.Progress(text);
+                out_.Progress(lastUnpacking_);
             }
         }
     });
@@ -90,32 +97,47 @@ void ConsolePatchUi::StopTicker() {
     if (ticker_.joinable()) ticker_.join();
 }
 
-void ConsolePatchUi::StopExtractTimer() {
+void ConsolePatchUi::ExtractFinished() {
     StopTicker();
     std::lock_guard<std::mutex> lock(mutex_);
     // The last text the window would have shown while unpacking stays on the console. An archive
     // unpacked between two samples was seen by nobody: it ran to its end unless the run was stopped.
-    if (lastUnpacking_.empty() && state_->extractDone > 0 && state_->workerRunning) {
-        char text[1200];
-        std::snprintf(text, sizeof text, kUnpackingFormat, state_->extractName.Get().c_str(), 100);
-        lastUnpacking_ = text;
-    }
+    if (lastUnpacking_.empty() && control_->extractDone > 0 && control_->workerRunning)
+        lastUnpacking_ = UnpackingText(100);
     if (!lastUnpacking_.empty()) out_.Line(lastUnpacking_);
 }
 
-void ConsolePatchUi::ShowMessage(const std::string& text) {
+void ConsolePatchUi::FileFailed(const std::string& name, const std::string& reason) {
     std::lock_guard<std::mutex> lock(mutex_);
-    PrintStatusIfChanged();
-    out_.Line(text);
+    ++failuresShown_;
+    out_.Line("failed   " + name + " (" + reason + ")");
 }
 
-void ConsolePatchUi::PatchFinished(bool success) {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        PrintStatusIfChanged();
+void ConsolePatchUi::Finished(PatchOutcome outcome, const std::string& reason) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const bool running = control_->workerRunning;
+    switch (outcome) {
+        case PatchOutcome::Succeeded:
+            ShowStatus(kTextSuccess);
+            break;
+        case PatchOutcome::Failed:
+            ShowStatus(kTextFailure);
+            break;
+        case PatchOutcome::Stopped:
+            break;
+        case PatchOutcome::NoConnection:
+            out_.Line(kTextNoInternet);
+            break;
+        case PatchOutcome::DescriptionUnavailable:
+            ShowStatus(kTextRunAgain);
+            if (running) out_.Line(kTextInfoFailed);
+            break;
     }
-    succeeded_ = success;
-    finished_ = true;
+    // Failures of single files have had their lines.
+    if (outcome != PatchOutcome::Succeeded && outcome != PatchOutcome::Stopped && failuresShown_ == 0 &&
+        !reason.empty())
+        out_.Line("reason: " + reason);
+    succeeded_ = outcome == PatchOutcome::Succeeded;
 }
 
 }  // namespace qr

@@ -1,5 +1,5 @@
-// The patch worker's window, told on a console: every status and message text as a line, and the
-// download and unpacking progress as a live line on a terminal.
+// The patch run told on a console: every status and message text as a line, the reason of every
+// failure as a line, and the download and unpacking progress as a live line on a terminal.
 #pragma once
 
 #include <atomic>
@@ -7,45 +7,53 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "cli/ConsoleOutput.h"
-#include "patch/PatchWorker.h"
+#include "patch/PatchEvents.h"
 
 namespace qr {
 
-class ConsolePatchUi : public PatchUi {
+class ConsolePatchUi : public PatchEvents {
 public:
-    ConsolePatchUi(std::shared_ptr<LauncherState> state, ConsoleOutput& out);
+    // `shownStatus` is the status line already on the console.
+    ConsolePatchUi(std::shared_ptr<PatchRunControl> control, ConsoleOutput& out, std::string shownStatus);
     ~ConsolePatchUi() override;
 
-    void Invalidate(const ClientRect* area, bool erase) override;
-    void StartExtractTimer() override;
-    void StopExtractTimer() override;
-    void ShowMessage(const std::string& text) override;
-    void PatchFinished(bool success) override;
+    void BusyChanged(bool) override {}
+    void StatusChanged(const std::string& text) override;
+    void FilesPlanned(int) override {}
+    void FileStarted(const FileStart& file) override;
+    void BytesReceived(long long received, long long total) override;
+    void FileFinished(int) override {}
+    void ExtractStarted(const std::string& name) override;
+    void ExtractFinished() override;
+    void FileFailed(const std::string& name, const std::string& reason) override;
+    void Finished(PatchOutcome outcome, const std::string& reason) override;
 
-    bool finished() const { return finished_; }
     bool succeeded() const { return succeeded_; }
 
 private:
-    void PrintStatusIfChanged();
-    void ShowDownloadProgress();
-    std::string UnpackingText() const;
+    void ShowStatus(const std::string& status);  // the caller holds mutex_
+    std::string UnpackingText(int percent) const;
+    int UnpackingPercent() const;
     void StopTicker();
 
-    std::shared_ptr<LauncherState> state_;
+    std::shared_ptr<PatchRunControl> control_;
     ConsoleOutput& out_;
     std::mutex mutex_;  // one writer of the console at a time
     std::string lastStatus_;
-    int lastFileIndex_ = -1;
+    int fileIndex_ = 0, fileCount_ = 0;
+    int failuresShown_ = 0;
     std::chrono::steady_clock::time_point fileStart_;
     std::chrono::steady_clock::time_point lastProgress_;
     std::thread ticker_;
     std::condition_variable tickerWake_;
     bool tickerStop_ = false;
+    std::string extractName_;
     std::string lastUnpacking_;
-    std::atomic<bool> finished_{false}, succeeded_{false};
+    std::atomic<bool> succeeded_{false};
 };
 
 }  // namespace qr

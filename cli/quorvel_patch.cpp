@@ -141,46 +141,49 @@ int main(int argc, char** argv) {
     qr::RemoveMovedAsideProgram();
 
     qr::ConsoleOutput out;
-    auto state = std::make_shared<qr::LauncherState>();
     std::shared_ptr<qr::SettingsPlatform> settings = qr::MakeFixedDirSettings(options.installDir);
-    const std::string installDir = qr::ReadInstallDir(*state, *settings);
-    state->patchListPath = installDir + state->patchListName;
-    FetchPatchList(options.patchListUrl, state->patchListPath);
+    const std::string installDir = qr::ConfiguredInstallDir(*settings).value_or(std::string());
+    const std::string patchListPath = installDir + qr::kPatchListName;
+    FetchPatchList(options.patchListUrl, patchListPath);
 
     auto cleanUp = [&] {
-        fs.Remove(state->patchListPath);
+        fs.Remove(patchListPath);
         fs.Remove(installDir + qr::kPatchInfoFileName);
     };
 
     if (options.verify || options.repair) {
         std::signal(SIGINT, OnInterrupt);
         std::signal(SIGTERM, OnInterrupt);
-        int status = RunInstallCheck(options, installDir, state->patchListPath, *settings, out);
+        int status = RunInstallCheck(options, installDir, patchListPath, *settings, out);
         cleanUp();
         return status;
     }
 
-    qr::LoadInstalledVersion(*state, *settings);
-    if (!state->versionOk) {
+    const std::string installedVersion = qr::ReadInstalledVersion(*settings);
+    if (installedVersion == qr::kAbsent) {
         out.Line(kVersionError);
         cleanUp();
         return 1;
     }
-    out.Line(state->statusText.Get());
+    out.Line(qr::kInitialStatusText);
     // The worker expects the install directory to be current, as it is for the launcher.
     fs.ChangeDirectory(installDir);
 
-    auto ui = std::make_shared<qr::ConsolePatchUi>(state, out);
+    auto control = std::make_shared<qr::PatchRunControl>();
+    auto ui = std::make_shared<qr::ConsolePatchUi>(control, out, qr::kInitialStatusText);
     qr::PatchWorkerContext context;
-    context.state = state;
-    context.ui = ui;
+    context.control = control;
+    context.events = ui;
     context.settings = settings;
+    context.installedVersion = installedVersion;
+    context.installDir = installDir;
+    context.patchListPath = patchListPath;
     context.fileSystem = &qr::SelfReplacingSystemFileSystem();
     context.releaseKeyPem = qr::BuiltInReleaseKeyPem();
     std::signal(SIGINT, OnInterrupt);
     std::signal(SIGTERM, OnInterrupt);
 
-    state->workerRunning = true;
+    control->workerRunning = true;
     std::atomic<bool> done{false};
     std::thread worker([&] {
         qr::PatchWorker(context);
@@ -190,12 +193,12 @@ int main(int argc, char** argv) {
     while (!done) {
         if (g_interrupted && !interrupted) {
             interrupted = true;
-            state->workerRunning = false;
+            control->workerRunning = false;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     worker.join();
     cleanUp();
     if (interrupted) out.Line("stopped");
-    return ui->finished() && ui->succeeded() && !interrupted ? 0 : 1;
+    return ui->succeeded() && !interrupted ? 0 : 1;
 }

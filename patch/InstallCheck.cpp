@@ -1,5 +1,6 @@
 #include "patch/InstallCheck.h"
 
+#include "patch/Fetch.h"
 #include "patch/SettingsStore.h"
 #include "platform/HttpText.h"
 #include "release/PatchListFile.h"
@@ -21,7 +22,7 @@ std::string Summary(const char* what, const VerifyReport& report, const std::str
 bool SignedReleaseAccepted(HttpSession& session, SettingsPlatform& settings, const std::string& infoUrl,
                            const std::string& description, const ReleaseManifest& manifest, const std::string& key,
                            const LineSink& say) {
-    const auto signature = FetchSmallBody(session, infoUrl + kSignatureSuffix, kMaxSignatureBytes);
+    const auto signature = FetchSmallBody({&session, infoUrl + kSignatureSuffix, kMaxSignatureBytes});
     SettingsStore versions(settings);
     versions.SetFile(kVersionFileName);
     const DescriptionAcceptance acceptance = AcceptDescription(
@@ -41,32 +42,12 @@ bool SignedReleaseAccepted(HttpSession& session, SettingsPlatform& settings, con
 
 }  // namespace
 
-std::optional<std::string> FetchSmallBody(HttpSession& session, const std::string& url, size_t limit) {
-    auto response = url.empty() ? nullptr : session.Open(url);
-    if (!response || response->StatusCode() < 200 || response->StatusCode() > 299) return std::nullopt;
-    std::optional<uint64_t> announced;
-    if (auto text = response->ContentLengthText(); text && !text->empty()) {
-        announced = ParseContentLength(*text);
-        if (!announced || *announced > limit) return std::nullopt;
-    }
-    std::string body;
-    char chunk[kHttpChunkSize];
-    for (;;) {
-        const ReadResult read = response->Read(chunk, sizeof chunk);
-        if (read.status == ReadStatus::End) break;
-        if (read.status == ReadStatus::Error || body.size() + read.count > limit) return std::nullopt;
-        body.append(chunk, read.count);
-    }
-    if (announced && body.size() != *announced) return std::nullopt;
-    return body;
-}
-
 int RunInstallCheck(HttpSession& session, FileSystem& fs, SettingsPlatform& settings,
                     const InstallCheckOptions& options, const LineSink& say) {
     std::string infoUrl, baseUrl;
     ReadPatchListValue(options.patchListPath, kPatchInfoUrlLine, infoUrl);
     ReadPatchListValue(options.patchListPath, kPatchBaseUrlLine, baseUrl);
-    const std::optional<std::string> description = FetchSmallBody(session, infoUrl, kMaxDescriptionBytes);
+    const std::optional<std::string> description = FetchSmallBody({&session, infoUrl, kMaxDescriptionBytes, options.runFlag});
     if (!description) {
         say("the patch description could not be fetched" + (infoUrl.empty() ? std::string() : " from " + infoUrl));
         return 1;

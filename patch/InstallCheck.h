@@ -27,8 +27,4 @@ struct InstallCheckOptions {
 int RunInstallCheck(HttpSession& session, FileSystem& fs, SettingsPlatform& settings,
                     const InstallCheckOptions& options, const LineSink& say);
 
-// The body of a small document (the patch description): a success status and the whole announced
-// length, at most `limit` bytes; nothing otherwise.
-std::optional<std::string> FetchSmallBody(HttpSession& session, const std::string& url, size_t limit);
-
 }  // namespace qr

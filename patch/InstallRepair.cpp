@@ -4,10 +4,7 @@
 #include <set>
 
 #include "archive/ArchiveExtraction.h"
-#include "patch/Download.h"
-#include "patch/PartialDownload.h"
-#include "platform/FileError.h"
-#include "platform/HttpText.h"
+#include "patch/Fetch.h"
 #include "release/ReleaseNames.h"
 
 namespace qr {
@@ -75,33 +72,21 @@ private:
     // Fetches list item `name` over its target in the install directory, as a patch run does.
     bool Fetch(const std::string& name, const ManifestFile* file) {
         if (!running()) return false;
-        const std::string address = ServerAddress(c_.baseUrl, name);
-        const std::string target = LocalTargetPath(c_.installDir, name);
         c_.fs->ChangeDirectory(c_.installDir.empty() ? "." : c_.installDir);
-        MakeParentDirectories(name, *c_.fs);
-        OpenedDownload opened = OpenResumable(*c_.session, *c_.fs, address, target, CurrentUnixTime());
-        if (!opened.response) return Failed(name, "the server could not be reached");
-        const int status = opened.response->StatusCode();
-        if (status < 200 || status > 299) return Failed(name, "the server answered " + std::to_string(status));
-        long long announced = -1;
-        if (auto text = opened.response->ContentLengthText(); text && !text->empty())
-            if (auto value = ParseContentLength(*text)) announced = static_cast<long long>(*value);
-        const ResumeContext resume{address, opened.resumeFrom, opened.keptValidator};
-        const long long total = announced < 0 ? -1 : opened.resumeFrom + announced;
-        ChunkObserver onChunk;
-        if (c_.progress) onChunk = [this, &name, total](long long received) { c_.progress(name, received, total); };
-        DownloadResult result = DownloadToFile(*opened.response, *c_.fs, target, announced, c_.runFlag, onChunk,
-                                               ServedDigest(name, file), &resume);
-        switch (result.status) {
-            case DownloadStatus::Complete: break;
-            case DownloadStatus::Mismatch: return Failed(name, "the bytes served are not the described ones");
-            case DownloadStatus::Stopped: return Failed(name, "stopped");
-            case DownloadStatus::Broken: return Failed(name, "the transfer broke");
-            case DownloadStatus::WriteFailed:
-                return Failed(name, "the file could not be written (" + DescribeFileError(result.error) + ")");
-            case DownloadStatus::ReplaceFailed:
-                return Failed(name, "the file could not be replaced (" + DescribeFileError(result.error) + ")");
-        }
+        FetchItemRequest request;
+        request.session = c_.session;
+        request.fs = c_.fs;
+        request.name = name;
+        request.address = ServerAddress(c_.baseUrl, name);
+        request.target = LocalTargetPath(c_.installDir, name);
+        request.runFlag = c_.runFlag;
+        request.expected = ServedDigest(name, file);
+        long long total = -1;
+        request.onStarted = [&total](long long, long long whole) { total = whole; };
+        if (c_.progress)
+            request.onChunk = [this, &name, &total](long long received) { c_.progress(name, received, total); };
+        const FetchResult result = FetchItem(request);
+        if (result.status != DownloadStatus::Complete) return Failed(name, result.reason);
         c_.say("fetched  " + name);
         return true;
     }

@@ -4,16 +4,15 @@
 
 namespace qr {
 
-std::string ReadInstallDir(LauncherState& state, SettingsPlatform& settings) {
-    if (auto path = settings.ReadInstallPath()) state.installDir.Set(*path + "\\");
-    return state.installDir.Get();
+std::optional<std::string> ConfiguredInstallDir(SettingsPlatform& settings) {
+    if (auto path = settings.ReadInstallPath()) return *path + "\\";
+    return std::nullopt;
 }
 
-void LoadInstalledVersion(LauncherState& state, SettingsPlatform& settings) {
+std::string ReadInstalledVersion(SettingsPlatform& settings) {
     SettingsStore store(settings);
     store.SetFile(kVersionFileName);
-    state.installedVersion = store.ReadString("VERSION", "version");
-    state.versionOk = state.installedVersion != kAbsent;
+    return store.ReadString("VERSION", "version");
 }
 
 }  // namespace qr

@@ -1,18 +1,17 @@
-// The launcher-state operations that read settings: the install directory and the installed version.
+// What the settings say of the install: its directory and the version installed there.
 #pragma once
 
+#include <optional>
 #include <string>
 
-#include "app/LauncherState.h"
 #include "patch/SettingsPlatform.h"
 
 namespace qr {
 
-// Refreshes state.installDir (install path + "\") when the install path is configured, keeps the
-// previous value otherwise, and returns it.
-std::string ReadInstallDir(LauncherState& state, SettingsPlatform& settings);
+// The install path + "\" when one is configured.
+std::optional<std::string> ConfiguredInstallDir(SettingsPlatform& settings);
 
-// Loads installedVersion from the version file (kVersionFileName) [VERSION] version; versionOk when it is not "NULL".
-void LoadInstalledVersion(LauncherState& state, SettingsPlatform& settings);
+// The version file (kVersionFileName) [VERSION] version; "NULL" when there is none.
+std::string ReadInstalledVersion(SettingsPlatform& settings);
 
 }  // namespace qr

@@ -1,20 +1,18 @@
 #include "patch/PatchWorker.h"
 
-#include <climits>
 #include <cstdio>
 #include <set>
 #include <stdexcept>
 #include <vector>
 
 #include "archive/ArchiveExtraction.h"
-#include "common/Atoi.h"
-#include "patch/ByteProgress.h"
 #include "patch/Download.h"
+#include "patch/Fetch.h"
 #include "patch/InstallState.h"
 #include "patch/PartialDownload.h"
 #include "patch/SettingsStore.h"
+#include "platform/DebugTrace.h"
 #include "platform/FlushingFileSystem.h"
-#include "platform/HttpText.h"
 #include "release/PatchListFile.h"
 #include "release/ReleaseAcceptance.h"
 #include "release/ReleaseDescription.h"
@@ -23,131 +21,120 @@
 namespace qr {
 namespace {
 
-constexpr ClientRect kFileCounterArea{473, 63, 623, 75};
-constexpr ClientRect kStatusLineArea{401, 88, 816, 100};
-constexpr ClientRect kByteCounterArea{629, 63, 819, 75};
-
 // Raised for the failures that end a run at once (a file that cannot be written or replaced).
 struct PatchAbort : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-bool IsSuccessStatus(int status) { return status >= 200 && status <= 299; }
-
-long long AnnouncedLength(const HttpResponse& response) {
-    auto text = response.ContentLengthText();
-    if (!text || text->empty()) return -1;
-    // A plain length is read whole: through the 32-bit atoi one past 2 GiB would wrap.
-    if (const std::optional<uint64_t> length = ParseContentLength(*text))
-        return *length > static_cast<uint64_t>(LLONG_MAX) ? LLONG_MAX : static_cast<long long>(*length);
-    return AtoiValue(*text);
-}
-
-class WaitCursor {
+// The front-end is busy from the first event to the last, whichever way the run ends.
+class BusyScope {
 public:
-    explicit WaitCursor(PatchUi& ui) : ui_(ui) { ui_.BeginWaitCursor(); }
-    ~WaitCursor() { End(); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-    void End() {
-        if (active_) ui_.EndWaitCursor();
-        active_ = false;
-    }
+    explicit BusyScope(PatchEvents& events) : events_(events) { events_.BusyChanged(true); }
+    ~BusyScope() { events_.BusyChanged(false); }
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
 
 private:
-    PatchUi& ui_;
-    bool active_ = true;
+    PatchEvents& events_;
 };
 
 class Run {
 public:
     explicit Run(PatchWorkerContext& context)
-        : state_(*context.state), ui_(*context.ui), settings_(*context.settings), fs_(*context.fileSystem),
-          openSession_(context.openSession), releaseKeyPem_(context.releaseKeyPem) {}
+        : control_(*context.control), events_(*context.events), settings_(*context.settings),
+          fs_(*context.fileSystem), context_(context) {}
 
     void Execute() {
-        WaitCursor cursor(ui_);
-        session_ = openSession_ ? openSession_(kHttpAgent) : nullptr;
+        BusyScope busy(events_);
+        session_ = context_.openSession ? context_.openSession(kHttpAgent) : nullptr;
         if (!session_) {
-            ui_.ShowMessage(kTextNoInternet);
+            events_.Finished(PatchOutcome::NoConnection, "the internet layer could not be opened");
             return;
         }
-        state_.statusText.Set(kTextFetchingInfo);
-        ui_.Invalidate(nullptr, false);
-        state_.currentFile = kPatchInfoFileName;
+        events_.StatusChanged(kTextFetchingInfo);
         try {
-            if (!FetchPatchDescription()) {
-                FailUnreachableDescription();
+            std::string reason;
+            if (!FetchPatchDescription(reason)) {
+                FailUnreachableDescription("the patch description could not be fetched: " + reason);
                 return;
             }
             SettingsStore store(settings_);
-            store.SetFile(state_.currentFile);
-            if (!releaseKeyPem_.empty() && !SignedDescriptionAccepted()) {
+            store.SetFile(kPatchInfoFileName);
+            if (!context_.releaseKeyPem.empty() && !SignedDescriptionAccepted(reason)) {
                 // Unsigned or refused: treated like a description that never arrived, and not kept.
                 RemovePatchInfo();
-                FailUnreachableDescription();
+                FailUnreachableDescription("the patch description was refused: " + reason);
                 return;
             }
             remoteVersion_ = store.ReadString("VERSION", "version");
-            if (state_.installedVersion == remoteVersion_)
+            if (context_.installedVersion == remoteVersion_)
                 AlreadyUpToDate();
             else
-                PatchVersions(store, cursor);
+                PatchVersions(store);
+        } catch (const std::exception& e) {
+            FailWithException(e.what());
         } catch (...) {
-            FailWithException();
+            FailWithException("unexpected failure");
         }
     }
 
 private:
-    bool running() const { return state_.workerRunning.load(); }
+    bool running() const { return control_.workerRunning.load(); }
 
-    std::string PatchInfoPath() { return ReadInstallDir(state_, settings_) + state_.currentFile; }
-
-    void RemovePatchInfo() { fs_.Remove(state_.installDir.Get() + state_.currentFile); }
-
-    void BothBarsFull() {
-        state_.fileProgress->SetRange32(0, 1);
-        state_.totalProgress->SetRange32(0, 1);
+    // The install directory as the settings name it now, else as the run began.
+    const std::string& InstallDir() {
+        if (auto dir = ConfiguredInstallDir(settings_)) context_.installDir = *dir;
+        return context_.installDir;
     }
 
+    std::string PatchInfoPath() { return InstallDir() + kPatchInfoFileName; }
+
+    void RemovePatchInfo() { fs_.Remove(context_.installDir + kPatchInfoFileName); }
+
     // The patch description only replaces the previous copy when a success status brought it whole.
-    bool FetchPatchDescription() {
-        std::string patchInfoUrl;
-        ReadPatchListValue(state_.patchListPath, kPatchInfoUrlLine, patchInfoUrl);
-        patchInfoUrl_ = patchInfoUrl;
-        auto response = patchInfoUrl.empty() ? nullptr : session_->Open(patchInfoUrl);
-        if (!response || !running()) return false;
-        if (!IsSuccessStatus(response->StatusCode())) return false;
+    bool FetchPatchDescription(std::string& reason) {
+        ReadPatchListValue(context_.patchListPath, kPatchInfoUrlLine, patchInfoUrl_);
+        if (patchInfoUrl_.empty()) {
+            reason = "the patch list names no address";
+            return false;
+        }
+        auto response = session_->Open(patchInfoUrl_);
+        if (!response || !running()) {
+            reason = response ? "stopped" : "the server could not be reached";
+            return false;
+        }
+        if (!IsSuccessStatus(response->StatusCode())) {
+            reason = "the server answered " + std::to_string(response->StatusCode());
+            return false;
+        }
         const std::string target = PatchInfoPath();
         FlushingFileSystem flushed(fs_);  // on the disk before it replaces the previous copy
         DownloadResult result =
-            DownloadToFile(*response, flushed, target, AnnouncedLength(*response), &state_.workerRunning, nullptr);
+            DownloadToFile(*response, flushed, target, AnnouncedLength(*response), &control_.workerRunning, nullptr);
         if (result.status == DownloadStatus::WriteFailed || result.status == DownloadStatus::ReplaceFailed)
-            throw PatchAbort("cannot write " + target);
+            throw PatchAbort(target + ": the file could not be written");
+        if (result.status != DownloadStatus::Complete) reason = "the transfer broke";
         return result.status == DownloadStatus::Complete;
     }
 
     // The signature is fetched from the description's own address and checked over the exact bytes
     // on disk, which are the bytes the store reads.
-    bool SignedDescriptionAccepted() {
-        std::string signature;
-        if (!FetchSmall(patchInfoUrl_ + kSignatureSuffix, kMaxSignatureBytes, signature)) return false;
-        std::string description;
-        if (!ReadWholeFile(PatchInfoPath(), kMaxDescriptionBytes, description)) return false;
-        return AcceptDescription(description, signature, releaseKeyPem_, state_.installedVersion, TodayUtc())
-            .accepted();
-    }
-
-    bool FetchSmall(const std::string& url, size_t limit, std::string& body) {
-        auto response = session_->Open(url);
-        if (!response || !running() || !IsSuccessStatus(response->StatusCode())) return false;
-        char chunk[kHttpChunkSize];
-        for (;;) {
-            const ReadResult read = response->Read(chunk, sizeof chunk);
-            if (read.status == ReadStatus::End) return true;
-            if (read.status == ReadStatus::Error || body.size() + read.count > limit || !running()) return false;
-            body.append(chunk, read.count);
+    bool SignedDescriptionAccepted(std::string& reason) {
+        const auto signature = FetchSmallBody({session_.get(), patchInfoUrl_ + kSignatureSuffix, kMaxSignatureBytes,
+                                               &control_.workerRunning});
+        if (!signature) {
+            reason = "its signature could not be fetched";
+            return false;
         }
+        std::string description;
+        if (!ReadWholeFile(PatchInfoPath(), kMaxDescriptionBytes, description)) {
+            reason = "it could not be read back";
+            return false;
+        }
+        const DescriptionAcceptance acceptance =
+            AcceptDescription(description, *signature, context_.releaseKeyPem, context_.installedVersion, TodayUtc());
+        reason = acceptance.reason;
+        return acceptance.accepted();
     }
 
     bool ReadWholeFile(const std::string& path, uint64_t limit, std::string& bytes) {
@@ -163,12 +150,10 @@ private:
         return true;
     }
 
-    void FailUnreachableDescription() {
-        if (running()) BothBarsFull();
+    void FailUnreachableDescription(const std::string& reason) {
+        DebugTrace((reason + "\n").c_str());
         session_.reset();
-        state_.statusText.Set(kTextRunAgain);
-        ui_.Invalidate(nullptr, false);
-        if (running()) ui_.ShowMessage(kTextInfoFailed);
+        events_.Finished(PatchOutcome::DescriptionUnavailable, reason);
     }
 
     void AlreadyUpToDate() {
@@ -177,203 +162,186 @@ private:
         SettingsStore versionStore(settings_);
         versionStore.SetFile(kVersionFileName);
         versionStore.WriteString("VERSION", "version", remoteVersion_);
-        BothBarsFull();
         session_.reset();
-        OnPatchFinished(state_, ui_, true);
+        events_.Finished(PatchOutcome::Succeeded, {});
     }
 
-    void PatchVersions(SettingsStore& patchInfo, WaitCursor& cursor) {
+    void PatchVersions(SettingsStore& patchInfo) {
         const PatchInfoLookup lookup = [&patchInfo](const std::string& section, const std::string& key) {
             return patchInfo.ReadString(section, key);
         };
         // The digest lines come with the list, read before the description goes.
-        DownloadListResult list = BuildDownloadList(state_.installedVersion, remoteVersion_, lookup);
+        DownloadListResult list = BuildDownloadList(context_.installedVersion, remoteVersion_, lookup);
         RemovePatchInfo();
         if (list.remoteVersionMissing) {
             // A description without a version cannot be recorded: nothing is fetched.
-            FailUnreachableDescription();
+            FailUnreachableDescription("the patch description names no version");
             return;
         }
         RemoveStalePartialDownloads(list.names);
         const int count = static_cast<int>(list.names.size());
-        state_.totalProgress->SetRange32(0, count);
+        events_.FilesPlanned(count);
         // Directories and archives are relative to the current directory, which must be the install
         // directory from the first file on.
-        const std::string startDir = state_.installDir.Get();
-        if (!startDir.empty()) fs_.ChangeDirectory(startDir);
+        ChangeToInstallDir();
 
         // An item naming a directory brings no file: the version cannot be recorded as complete.
-        bool anyFileFailed = !list.unwritable.empty();
-        std::string patchBaseUrl;
+        for (const std::string& item : list.unwritable) FileFailed(item, "refused: it names a directory, not a file");
         for (int i = 0; i < count && running(); ++i) {
             const std::string& name = list.names[static_cast<size_t>(i)];
             if (!IsAcceptedGameFile(name)) {
                 // Never turned into a path: it could reach outside the install directory or meet
                 // the launcher's own files.
-                anyFileFailed = true;
+                FileFailed(name, "refused: " + GameFileRefusal(name));
                 continue;
             }
             const ItemDigest& digest = list.digests[static_cast<size_t>(i)];
             // A key demands a line for every item; a line that is there is always held to, and one
             // that cannot be read describes nothing the bytes could match.
             const bool described = digest.state == DigestLineState::Present;
-            if (digest.state == DigestLineState::Malformed || (!described && !releaseKeyPem_.empty())) {
-                anyFileFailed = true;
+            if (digest.state == DigestLineState::Malformed) {
+                FileFailed(name, "refused: its digest line cannot be read");
                 continue;
             }
-            if (!FetchOne(i, count, name, patchBaseUrl, described ? &digest.digest : nullptr)) anyFileFailed = true;
+            if (!described && !context_.releaseKeyPem.empty()) {
+                FileFailed(name, "refused: no digest line describes it");
+                continue;
+            }
+            FetchOne(i, count, name, described ? &digest.digest : nullptr);
         }
-        cursor.End();
         // The one durable barrier: every file the new version promises is on the disk before the
         // version says so. A power cut earlier leaves the old version, and the next run fetches again.
-        if (running() && !anyFileFailed && !fs_.MakeDurable(state_.installDir.Get())) anyFileFailed = true;
-        if (running() && !anyFileFailed) {
+        if (running() && failures_ == 0 && !fs_.MakeDurable(InstallDir()))
+            FileFailed(InstallDir(), "the written files could not be made durable");
+        if (running() && failures_ == 0) {
             SettingsStore versionStore(settings_);
             versionStore.SetFile(kVersionFileName);
-            versionStore.WriteString("VERSION", "version", remoteVersion_);
+            if (!versionStore.WriteString("VERSION", "version", remoteVersion_))
+                FileFailed(kVersionFileName, "the new version could not be recorded");
         }
-        if (running()) BothBarsFull();
         session_.reset();
-        if (running()) OnPatchFinished(state_, ui_, !anyFileFailed);
-        state_.workerRunning = false;
+        Finish();
+        control_.workerRunning = false;
+    }
+
+    void Finish() {
+        if (!running()) {
+            events_.Finished(PatchOutcome::Stopped, "stopped");
+        } else if (failures_ == 0) {
+            events_.Finished(PatchOutcome::Succeeded, {});
+        } else {
+            std::string reason = firstFailure_;
+            if (failures_ > 1) reason += " (and " + std::to_string(failures_ - 1) + " more)";
+            events_.Finished(PatchOutcome::Failed, reason);
+        }
+    }
+
+    void FileFailed(const std::string& name, const std::string& reason) {
+        const std::string line = name + ": " + reason;
+        DebugTrace((line + "\n").c_str());
+        if (failures_++ == 0) firstFailure_ = line;
+        events_.FileFailed(name, reason);
     }
 
     // Partial downloads of addresses this run does not fetch, or older than a week, are of no more use.
     void RemoveStalePartialDownloads(const std::vector<std::string>& names) {
         std::string base;
-        ReadPatchListValue(state_.patchListPath, kPatchBaseUrlLine, base);
+        ReadPatchListValue(context_.patchListPath, kPatchBaseUrlLine, base);
         std::set<std::string> addresses;
         for (const std::string& name : names)
             if (IsAcceptedGameFile(name)) addresses.insert(ServerAddress(base, name));
-        const std::string dir = state_.installDir.Get();
+        const std::string& dir = context_.installDir;
         RemoveStalePartials(fs_, dir.empty() ? "." : dir, addresses, CurrentUnixTime());
     }
 
-    // Returns false when the file could not be fetched whole or its archive was damaged.
-    bool FetchOne(int i, int count, const std::string& name, std::string& patchBaseUrl, const FileDigest* described) {
-        ReadPatchListValue(state_.patchListPath, kPatchBaseUrlLine, patchBaseUrl);
-        const std::string address = ServerAddress(patchBaseUrl, name);
-        const std::string installDir = state_.installDir.Get();
-        const std::string target = LocalTargetPath(installDir, name);
-        OpenedDownload opened = OpenResumable(*session_, fs_, address, target, CurrentUnixTime());
-        auto response = std::move(opened.response);
-        if (!response) return false;
-        if (!IsSuccessStatus(response->StatusCode())) {
-            // An error page never becomes a game file.
-            ChangeToInstallDir();
-            return false;
-        }
-        for (const std::string& dir : DirectoriesToCreate(name)) fs_.MakeDirectory(dir);
-        const long long announced = AnnouncedLength(*response);
-        // A resumed body announces only the rest; the bar and the counter show the whole file.
-        const long long resumedFrom = opened.resumeFrom;
-        const ByteProgress bar(announced < 0 ? announced : resumedFrom + announced);
-        if (running()) state_.fileProgress->SetRange32(0, bar.Upper());
-        if (resumedFrom > 0) {
-            if (running()) state_.fileProgress->SetPos(bar.Position(resumedFrom));
-            state_.bytesReceived = resumedFrom;
-            state_.bytesTotal = bar.Length();
-        }
-        char status[1200];
-        std::snprintf(status, sizeof status, kTextReceivingFormat, name.c_str());
-        state_.statusText.Set(status);
-        state_.archiveIndex = i + 1;
-        state_.archiveCount = count;
-        ui_.Invalidate(&kFileCounterArea, false);
-        ui_.Invalidate(&kStatusLineArea, false);
+    // A file that could not be fetched whole, or whose archive was damaged, fails the run; one that
+    // cannot be written ends it at once.
+    void FetchOne(int i, int count, const std::string& name, const FileDigest* described) {
+        std::string patchBaseUrl;
+        ReadPatchListValue(context_.patchListPath, kPatchBaseUrlLine, patchBaseUrl);
+        const std::string installDir = context_.installDir;
+        FetchItemRequest request;
+        request.session = session_.get();
+        request.fs = &fs_;
+        request.name = name;
+        request.address = ServerAddress(patchBaseUrl, name);
+        request.target = LocalTargetPath(installDir, name);
+        request.runFlag = &control_.workerRunning;
+        request.expected = described;
+        long long total = -1;
+        request.onStarted = [&](long long resumedFrom, long long whole) {
+            total = whole;
+            events_.FileStarted({i + 1, count, name, resumedFrom, whole});
+        };
+        request.onChunk = [&](long long received) { events_.BytesReceived(received, total); };
+        const FetchResult result = FetchItem(request);
+        if (result.CannotWrite()) throw PatchAbort(name + ": " + result.reason);
 
-        const ResumeContext resume{address, resumedFrom, opened.keptValidator};
-        DownloadResult result = DownloadToFile(*response, fs_, target, announced, &state_.workerRunning,
-                                               [this, bar](long long received) {
-                                                   if (running()) state_.fileProgress->SetPos(bar.Position(received));
-                                                   state_.bytesReceived = received;
-                                                   state_.bytesTotal = bar.Length();
-                                                   ui_.Invalidate(&kByteCounterArea, false);
-                                               },
-                                               described, &resume);
-        response.reset();
-        if (result.status == DownloadStatus::WriteFailed || result.status == DownloadStatus::ReplaceFailed)
-            throw PatchAbort("cannot write " + target);
-
-        bool ok = result.status == DownloadStatus::Complete || result.status == DownloadStatus::Stopped;
-        if (result.status == DownloadStatus::Complete && running() && IsArchiveAddress(address))
-            ok = Unpack(name, installDir);
+        if (result.status == DownloadStatus::Complete && running() && IsArchiveAddress(request.address))
+            Unpack(name, installDir);
+        else if (result.status != DownloadStatus::Complete && result.status != DownloadStatus::Stopped)
+            FileFailed(name, result.reason);
         ChangeToInstallDir();
-        if (running()) state_.totalProgress->SetPos(i);
-        return ok;
+        if (running()) events_.FileFinished(i + 1);
     }
 
     // The archive is read where it was downloaded (for a top-level archive that is its base name in
     // the install directory) and unpacked into the install directory.
-    bool Unpack(const std::string& name, const std::string& installDir) {
+    void Unpack(const std::string& name, const std::string& installDir) {
         if (!installDir.empty()) fs_.ChangeDirectory(installDir);
-        state_.extractName.Set(name);
-        ui_.StartExtractTimer();
-        ExtractOutcome outcome = ExtractArchive(name, LauncherExtractNaming(), &state_.workerRunning,
-                                                &state_.extractDone, &state_.extractTotal, fs_);
-        state_.extractTotal = 0;
-        ui_.StopExtractTimer();
+        events_.ExtractStarted(name);
+        ExtractOutcome outcome = ExtractArchive(name, LauncherExtractNaming(), &control_.workerRunning,
+                                                &control_.extractDone, &control_.extractTotal, fs_);
+        control_.extractTotal = 0;
         fs_.Remove(name);
-        ui_.Invalidate(nullptr, true);
-        return outcome.status != ExtractStatus::Failed;
+        events_.ExtractFinished();
+        if (outcome.status == ExtractStatus::Failed) FileFailed(name, outcome.reason);
     }
 
     void ChangeToInstallDir() {
-        const std::string dir = state_.installDir.Get();
-        if (!dir.empty()) fs_.ChangeDirectory(dir);
+        if (!context_.installDir.empty()) fs_.ChangeDirectory(context_.installDir);
     }
 
-    void FailWithException() {
+    void FailWithException(const std::string& what) {
         try {
             RemovePatchInfo();
         } catch (...) {
         }
-        if (running()) BothBarsFull();
+        DebugTrace((what + "\n").c_str());
         session_.reset();
-        if (running()) OnPatchFinished(state_, ui_, false);
-        state_.workerRunning = false;
+        events_.Finished(running() ? PatchOutcome::Failed : PatchOutcome::Stopped, what);
+        control_.workerRunning = false;
     }
 
-    LauncherState& state_;
-    PatchUi& ui_;
+    PatchRunControl& control_;
+    PatchEvents& events_;
     SettingsPlatform& settings_;
     FileSystem& fs_;
-    std::function<std::unique_ptr<HttpSession>(const std::string&)> openSession_;
+    PatchWorkerContext& context_;
     std::unique_ptr<HttpSession> session_;
     std::string remoteVersion_;
-    const std::string releaseKeyPem_;
     std::string patchInfoUrl_;
+    int failures_ = 0;
+    std::string firstFailure_;
 };
 
 }  // namespace
 
+std::string ReceivingStatusText(const std::string& name) {
+    char status[1200];
+    std::snprintf(status, sizeof status, kTextReceivingFormat, name.c_str());
+    return status;
+}
+
 int PatchWorker(PatchWorkerContext context) {
-    // The context's shared pointers keep the state, the UI sink and the settings alive for the whole
-    // run, also when the window is gone before the worker ends.
+    // The context's shared pointers keep the control, the front-end and the settings alive for the
+    // whole run, also when the window is gone before the worker ends.
     try {
         Run(context).Execute();
     } catch (...) {
         // Nothing may escape the thread's entry.
     }
     return 1;
-}
-
-void OnPatchFinished(LauncherState& state, PatchUi& ui, bool success) {
-    state.fileProgress->SetPos(1);
-    state.totalProgress->SetPos(1);
-    if (success) {
-        state.statusText.Set(kTextSuccess);
-        state.startButton->Enable(true);
-        state.startButton->StartBlink();
-        state.readyToStart = true;
-        ui.Invalidate(nullptr, true);
-        ui.Invalidate(nullptr, false);
-    } else {
-        state.statusText.Set(kTextFailure);
-        state.readyToStart = false;
-        ui.Invalidate(nullptr, false);
-    }
-    ui.PatchFinished(success);
 }
 
 }  // namespace qr

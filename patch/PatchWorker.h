@@ -1,41 +1,25 @@
 // The whole patch procedure, run on a thread of its own: patch description, version comparison,
-// downloads with progress, archive extraction, version record, and the finish shown by the window.
+// downloads, archive extraction and the version record, told to a front-end as events.
 #pragma once
 
 #include <functional>
 #include <memory>
 #include <string>
 
-#include "app/LauncherState.h"
+#include "patch/PatchEvents.h"
 #include "patch/SettingsPlatform.h"
 #include "platform/FileSystem.h"
 #include "platform/HttpClient.h"
 
 namespace qr {
 
-struct ClientRect {
-    int left, top, right, bottom;
-};
-
-// What the worker asks of the window. Called on the worker thread: implementations hand each call
-// to the UI thread and become no-ops once the window is gone.
-class PatchUi {
-public:
-    virtual ~PatchUi() = default;
-    virtual void Invalidate(const ClientRect* area, bool erase) = 0;  // null: the whole window
-    virtual void StartExtractTimer() = 0;
-    virtual void StopExtractTimer() = 0;
-    virtual void ShowMessage(const std::string& text) = 0;  // modal, OK button only
-    virtual void BeginWaitCursor() {}
-    virtual void EndWaitCursor() {}
-    // Told after the finish has updated the state (success or failure).
-    virtual void PatchFinished(bool /*success*/) {}
-};
-
 struct PatchWorkerContext {
-    std::shared_ptr<LauncherState> state;
-    std::shared_ptr<PatchUi> ui;
+    std::shared_ptr<PatchRunControl> control;
+    std::shared_ptr<PatchEvents> events;
     std::shared_ptr<SettingsPlatform> settings;
+    std::string installedVersion;
+    std::string installDir;  // ends in a separator; refreshed from the settings while the run goes on
+    std::string patchListPath;
     FileSystem* fileSystem = &SystemFileSystem();
     std::function<std::unique_ptr<HttpSession>(const std::string& agent)> openSession = OpenHttpSession;
     // The release key as PEM; empty when none is built in. With a key the description must be signed
@@ -43,14 +27,15 @@ struct PatchWorkerContext {
     std::string releaseKeyPem;
 };
 
-// Runs the procedure on the calling thread; returns 1 on every path. The window sets
-// state->workerRunning before it starts the thread.
+// Runs the procedure on the calling thread; returns 1 on every path. The front-end sets
+// control->workerRunning before it starts the thread.
 int PatchWorker(PatchWorkerContext context);
 
-// The window's finish: both bars to 1, status text, start button, readyToStart, repaints.
-void OnPatchFinished(LauncherState& state, PatchUi& ui, bool success);
+// The status line while `name` downloads.
+std::string ReceivingStatusText(const std::string& name);
 
-// Texts the worker shows.
+// Texts of the patch run; the first is shown before the run starts.
+inline constexpr const char kInitialStatusText[] = "서버에 접속 중입니다..";
 inline constexpr const char kTextNoInternet[] =
     "패치 서버에 접속할 수 없습니다. 내부 패치 중입니다. 홈페이지를 이용하세요";
 inline constexpr const char kTextFetchingInfo[] = "패치정보를 받고 있습니다.";

@@ -6,7 +6,7 @@
 
 #include <memory>
 
-#include "app/LauncherState.h"
+#include "skin/ControlSlots.h"
 #include "skin/GdiHandles.h"
 #include "skin/WindowSlots.h"
 #include "ui/WindowSubclass.h"

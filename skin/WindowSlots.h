@@ -8,7 +8,7 @@
 
 #include <atomic>
 
-#include "app/LauncherState.h"
+#include "skin/ControlSlots.h"
 
 namespace qr::skin {
 

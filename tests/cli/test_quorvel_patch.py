@@ -82,6 +82,8 @@ class PatchRun(qrtest.InstallCase):
         if qrtest.OPTIONS.wine:
             # WinInet ends a body at its Content-Length and never shows the bytes after it.
             del faults["long"]
+        reasons = {"status": "the server answered 500", "missing": "the server answered 404",
+                   "drop": "the transfer broke" + ("" if OPTIONS.wine else " after 5000 bytes of 20000")}
         for label, fault in faults.items():
             with self.subTest(fault=label):
                 self.installed("100")
@@ -98,6 +100,8 @@ class PatchRun(qrtest.InstallCase):
                 code, out = self.run_patcher()
                 self.assertEqual(code, 1, out)
                 self.assertIn(FAILURE, out)
+                # The failure names the file, the step and the server's answer.
+                self.assertIn("failed   game.dat (" + reasons.get(label, ""), out)
                 self.assertEqual(read(os.path.join(self.install, "game.dat")), b"old game data")
                 self.assertEqual(read(os.path.join(self.install, "other.txt")), b"other")
                 self.assertEqual(self.recorded_version(), "100")
@@ -193,6 +197,7 @@ class PatchRun(qrtest.InstallCase):
         self.assertEqual(code, 1, out)
         self.assertIn(RUN_AGAIN, out)
         self.assertIn(INFO_FAILED, out)
+        self.assertIn("the patch description could not be fetched: the server answered 404", out)
         self.assert_clean_install()
         self.server.stop()
         cmd = self.command()

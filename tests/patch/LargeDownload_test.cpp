@@ -1,24 +1,18 @@
 // A download past 2 GiB through the whole worker: the body is made while it is read and the file
 // system throws the bytes away, so nothing of it is held in memory or on disk. What the window
 // would paint (byte counter, file bar) is sampled at every repaint the worker asks for.
-#include "patch/PatchWorker.h"
-
 #include <gtest/gtest.h>
 
 #include <climits>
 
 #include "app/WindowTexts.h"
 #include "patch/ByteProgress.h"
-#include "patch/InstallState.h"
-#include "patch/SettingsStore.h"
 #include "platform/ForwardingFileSystem.h"
-#include "tests/support/FakeHttp.h"
-#include "tests/support/TempDir.h"
+#include "tests/support/WorkerRig.h"
 
 namespace qr {
 namespace {
 
-constexpr char kInfoUrl[] = "http://srv/tzan/PatchInfo.ini";
 constexpr long long kHugeSize = 2254857830LL;  // 2.1 GiB, past what an int holds
 
 // Counts what is written to files whose path holds `name`; everything else reaches the disk.
@@ -105,21 +99,14 @@ private:
 };
 
 TEST(PatchWorkerLargeDownload, CountsAndShowsAFilePast2GiBWhole) {
-    test::TempDir dir;
-    test::CurrentDirGuard cwd(dir.path());
-    test::WriteFileBytes(dir.Join("patch.txt"), std::string("[PATCH]\r\ninfo=") + kInfoUrl +
-                                                    "\r\nnews=http://srv/news.html\r\nbase=http://srv/files\r\n");
-    test::WriteFileBytes(dir.Join("VersionInfo.ini"), "[VERSION]\r\nversion=100\r\n");
-    std::shared_ptr<SettingsPlatform> settings = MakeFixedDirSettings(dir.path());
-    auto state = std::make_shared<LauncherState>();
+    test::WorkerRig rig;
+    rig.Installed("100");
+    auto& state = rig.state;
     auto bar = std::make_shared<BarWatch>();
     state->fileProgress = bar;
-    state->patchListPath = ReadInstallDir(*state, *settings) + state->patchListName;
-    LoadInstalledVersion(*state, *settings);
-    ASSERT_TRUE(state->versionOk);
 
-    test::FakeHttp http;
-    http.resources[kInfoUrl] = {200, "[VERSION]\r\nversion=101\r\n[101]\r\n0=huge.bin\r\n1=small.bin\r\n"};
+    test::FakeHttp& http = rig.http;
+    http.resources[rig.kInfoUrl] = {200, "[VERSION]\r\nversion=101\r\n[101]\r\n0=huge.bin\r\n1=small.bin\r\n"};
     test::FakeResource huge;
     huge.generatedSize = kHugeSize;
     http.resources["http://srv/files/huge.bin"] = huge;
@@ -127,14 +114,8 @@ TEST(PatchWorkerLargeDownload, CountsAndShowsAFilePast2GiBWhole) {
 
     DiscardingFileSystem fs("huge.bin");
     auto ui = std::make_shared<CounterWatch>(state);
-    state->workerRunning = true;
-    PatchWorkerContext context;
-    context.state = state;
-    context.ui = ui;
-    context.settings = settings;
-    context.fileSystem = &fs;
-    context.openSession = http.Factory();
-    ASSERT_EQ(PatchWorker(context), 1);
+    rig.fileSystem = &fs;
+    rig.Run(ui);
 
     EXPECT_EQ(fs.discarded, kHugeSize);
     EXPECT_TRUE(fs.replaced);
@@ -144,7 +125,7 @@ TEST(PatchWorkerLargeDownload, CountsAndShowsAFilePast2GiBWhole) {
     // The small file after it is counted exactly as ever.
     EXPECT_EQ(ui->lastText, "12288 Byte");
     EXPECT_EQ(state->bytesTotal, 12288);
-    EXPECT_EQ(test::ReadFileBytes(dir.Join("small.bin")), std::string(12288, 's'));
+    EXPECT_EQ(test::ReadFileBytes(rig.dir.Join("small.bin")), std::string(12288, 's'));
     // The bar had a range of its own for the large file and ran from empty to full over it.
     EXPECT_FALSE(bar->negative);
     EXPECT_FALSE(bar->wentBack);
@@ -152,9 +133,7 @@ TEST(PatchWorkerLargeDownload, CountsAndShowsAFilePast2GiBWhole) {
     EXPECT_EQ(bar->lastPos, bar->firstUpper);
     EXPECT_TRUE(ui->messages.empty()) << ui->messages;
     EXPECT_TRUE(state->readyToStart);
-    SettingsStore versions(*settings);
-    versions.SetFile("VersionInfo.ini");
-    EXPECT_EQ(versions.ReadString("VERSION", "version"), "101");
+    EXPECT_EQ(rig.RecordedVersion(), "101");
 }
 
 TEST(PatchWorkerLargeDownload, FileBarScalesOnlyPast2GiB) {

@@ -6,14 +6,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
-#include "patch/InstallState.h"
-#include "patch/SettingsStore.h"
-#include "tests/support/FakeHttp.h"
-#include "tests/support/RecordingUi.h"
-#include "tests/support/TempDir.h"
 #include "tests/archive/ZipBuilder.h"
+#include "tests/support/WorkerRig.h"
 
 namespace qr {
 namespace {
@@ -22,57 +19,9 @@ using test::FileExists;
 using test::ReadFileBytes;
 using test::WriteFileBytes;
 
-constexpr char kInfoUrl[] = "http://srv/tzan/PatchInfo.ini";
-constexpr char kBase[] = "http://srv/files";
-
-class PatchWorkerTest : public ::testing::Test {
+class PatchWorkerTest : public ::testing::Test, protected test::WorkerRig {
 protected:
-    void SetUp() override {
-        cwd_ = std::make_unique<test::CurrentDirGuard>(dir.path());
-        WriteFileBytes(dir.Join("patch.txt"), std::string("[PATCH]\r\ninfo=") + kInfoUrl +
-                                                  "\r\nnews=http://srv/news.html\r\nbase=" + kBase + "\r\n");
-        settings = MakeFixedDirSettings(dir.path());
-        state->patchListPath = ReadInstallDir(*state, *settings) + state->patchListName;
-    }
-
-    void Installed(const std::string& version) {
-        WriteFileBytes(dir.Join("VersionInfo.ini"), "[VERSION]\r\nversion=" + version + "\r\n");
-        LoadInstalledVersion(*state, *settings);
-        ASSERT_TRUE(state->versionOk);
-    }
-    void Description(const std::string& text) { http.resources[kInfoUrl] = {200, text}; }
-    test::FakeResource& Serve(const std::string& name, const std::string& body) {
-        http.resources[std::string(kBase) + "/" + name] = {200, body};
-        return http.resources[std::string(kBase) + "/" + name];
-    }
-    std::string RecordedVersion() {
-        SettingsStore store(*settings);
-        store.SetFile("VersionInfo.ini");
-        return store.ReadString("VERSION", "version");
-    }
-    void Run() {
-        state->workerRunning = true;
-        PatchWorkerContext context;
-        context.state = state;
-        context.ui = ui;
-        context.settings = settings;
-        context.openSession = http.Factory();
-        EXPECT_EQ(PatchWorker(context), 1);
-    }
-    std::vector<std::string> LeftoverTempFiles() {
-        std::vector<std::string> temps;
-        for (const auto& f : test::ListFiles(dir.path()))
-            if (f.find(".qrtmp") != std::string::npos) temps.push_back(f);
-        return temps;
-    }
-
-    test::TempDir dir;
-    std::unique_ptr<test::CurrentDirGuard> cwd_;
-    test::FakeHttp http;
-    std::shared_ptr<test::EventLog> log = std::make_shared<test::EventLog>();
-    std::shared_ptr<LauncherState> state = test::MakeLoggedState(log);
-    std::shared_ptr<test::RecordingUi> ui = std::make_shared<test::RecordingUi>(state, log);
-    std::shared_ptr<SettingsPlatform> settings;
+    using WorkerRig::Run;
 };
 
 TEST_F(PatchWorkerTest, SameVersionRewritesItAndFinishesWithoutDownloading) {
@@ -168,11 +117,7 @@ TEST_F(PatchWorkerTest, FilesThatCannotBeFetchedFailTheRunAndKeepTheOldFiles) {
 TEST_F(PatchWorkerTest, UnreachableDescriptionTakesTheRunAgainPath) {
     Installed("100");
     for (int variant = 0; variant < 4; ++variant) {
-        log = std::make_shared<test::EventLog>();
-        state = test::MakeLoggedState(log);
-        ui = std::make_shared<test::RecordingUi>(state, log);
-        state->patchListPath = ReadInstallDir(*state, *settings) + state->patchListName;
-        LoadInstalledVersion(*state, *settings);
+        Fresh();
         http.resources.clear();
         if (variant == 1) http.resources[kInfoUrl] = {404, "<html>not found</html>"};
         if (variant == 2) http.resources[kInfoUrl] = {200, "[VERSION]\r\nversion=101\r\n", std::string("500")};
@@ -332,11 +277,7 @@ TEST_F(PatchWorkerTest, WorkerOutlivesTheWindowSafely) {
     auto& slow = Serve("slow.bin", std::string(50000, 's'));
     slow.onRead = [](long long) { std::this_thread::sleep_for(std::chrono::milliseconds(2)); };
     state->workerRunning = true;
-    PatchWorkerContext context;
-    context.state = state;
-    context.ui = ui;
-    context.settings = settings;
-    context.openSession = http.Factory();
+    PatchWorkerContext context = Context();
     std::weak_ptr<LauncherState> watch = state;
     std::thread worker(PatchWorker, std::move(context));
     // The window goes away: it clears the flag and drops its references without waiting.
@@ -348,6 +289,83 @@ TEST_F(PatchWorkerTest, WorkerOutlivesTheWindowSafely) {
     EXPECT_TRUE(watch.expired());
     EXPECT_TRUE(LeftoverTempFiles().empty());
     EXPECT_FALSE(FileExists(dir.Join("slow.bin")));
+}
+
+// Every failure reaches the front-end with the file, the step and the server's or system's answer;
+// the finish carries the first of them.
+TEST_F(PatchWorkerTest, FailuresReachTheFrontEndWithTheirReasons) {
+    Installed("100");
+    Description("[VERSION]\r\nversion=101\r\n[101]\r\n0=error.txt\r\n1=dropped.txt\r\n2=../out.txt\r\n"
+                "3=changed.txt\r\n4=broken.zip\r\n5=good.txt\r\n[101.sha256]\r\n3=" + std::string(64, '0') + " 4\r\n");
+    Serve("error.txt", "<html>500</html>").status = 500;
+    Serve("dropped.txt", std::string(9000, 'D')).breakAfter = 4096;
+    Serve("changed.txt", "evil");
+    Serve("broken.zip", "this is no archive");
+    Serve("good.txt", "fine");
+    Run();
+    const std::vector<std::string> said = reasons->Events();
+    ASSERT_EQ(said.size(), 6u);
+    EXPECT_EQ(said[0], "error.txt: the server answered 500");
+    EXPECT_EQ(said[1], "dropped.txt: the transfer broke after 4096 bytes of 9000");
+    EXPECT_EQ(said[2], "../out.txt: refused: the name leaves the install directory");
+    EXPECT_EQ(said[3], "changed.txt: the bytes served are not the described ones");
+    EXPECT_EQ(said[4].rfind("broken.zip: ", 0), 0u) << said[4];
+    EXPECT_GT(said[4].size(), std::string("broken.zip: ").size());
+    EXPECT_EQ(said[5], "finish: error.txt: the server answered 500 (and 4 more)");
+    EXPECT_EQ(ReadFileBytes(dir.Join("good.txt")), "fine");
+    EXPECT_TRUE(log->Has("finished failed"));
+
+    // The description itself, and a file that cannot be written.
+    Fresh();
+    reasons = std::make_shared<test::EventLog>();
+    http.resources.clear();
+    http.resources[kInfoUrl] = {404, "<html>not found</html>"};
+    Run();
+    EXPECT_EQ(reasons->Events(),
+              std::vector<std::string>{"finish: the patch description could not be fetched: the server answered 404"});
+    Fresh();
+    reasons = std::make_shared<test::EventLog>();
+    Description("[VERSION]\r\nversion=101\r\n[101]\r\n0=blocked\r\n");
+    WriteFileBytes(dir.Join("blocked/keep.txt"), "keep");
+    WriteFileBytes(dir.Join("blocked.qrtmp/keep.txt"), "keep");
+    Serve("blocked", "data");
+    Run();
+    EXPECT_EQ(reasons->Events(), std::vector<std::string>{"finish: blocked: the file could not be written"});
+}
+
+// The busy cursor covers the whole run: it ends after the version is recorded and the window told.
+TEST_F(PatchWorkerTest, BusyCursorEndsAfterTheVersionRecord) {
+    Installed("100");
+    Description("[VERSION]\r\nversion=101\r\n[101]\r\n0=a.txt\r\n");
+    Serve("a.txt", "a");
+    std::string versionAtCursorEnd;
+    ui->onCursorEnd = [this, &versionAtCursorEnd] { versionAtCursorEnd = RecordedVersion(); };
+    Run();
+    const auto events = log->Events();
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.front(), "cursor.begin");
+    EXPECT_EQ(events.back(), "cursor.end");
+    EXPECT_EQ(log->With("cursor.").size(), 2u);
+    EXPECT_EQ(versionAtCursorEnd, "101");
+    EXPECT_TRUE(log->Has("finished ok"));
+}
+
+// A version record that cannot be written is a failed run, never a success over the old record.
+TEST_F(PatchWorkerTest, VersionThatCannotBeRecordedFailsTheRun) {
+    Installed("100");
+    Description("[VERSION]\r\nversion=101\r\n[101]\r\n0=a.txt\r\n");
+    Serve("a.txt", "a");
+    // A directory where the record goes: neither its temporary nor the move can replace it.
+    ASSERT_EQ(std::remove(dir.Join("VersionInfo.ini").c_str()), 0);
+    WriteFileBytes(dir.Join("VersionInfo.ini/keep.txt"), "keep");
+    Run();
+    EXPECT_EQ(ReadFileBytes(dir.Join("a.txt")), "a");
+    EXPECT_TRUE(log->Has("finished failed"));
+    EXPECT_FALSE(log->Has("finished ok"));
+    EXPECT_EQ(state->statusText.Get(), "패치가 실패하였습니다. 다시 실행하시기 바랍니다.");
+    EXPECT_FALSE(state->readyToStart);
+    EXPECT_EQ(reasons->Events(), (std::vector<std::string>{"VersionInfo.ini: the new version could not be recorded",
+                                                           "finish: VersionInfo.ini: the new version could not be recorded"}));
 }
 
 }  // namespace

@@ -2,35 +2,24 @@
 // and after each step either the new version is not recorded or every file it promises is whole.
 #include <gtest/gtest.h>
 
-#include "patch/InstallState.h"
-#include "patch/PatchWorker.h"
 #include "tests/archive/ZipBuilder.h"
 #include "tests/patch/PowerCutDisk.h"
 #include "patch/PartialDownload.h"
-#include "tests/support/FakeHttp.h"
 #include "tests/support/PatchServer.h"
-#include "tests/support/RecordingUi.h"
-#include "tests/support/TempDir.h"
+#include "tests/support/WorkerRig.h"
 
 namespace qr {
 namespace {
 
-constexpr char kInfoUrl[] = "http://srv/tzan/PatchInfo.ini";
-constexpr char kBase[] = "http://srv/files";
-
-class PatchPowerCut : public ::testing::Test {
+class PatchPowerCut : public ::testing::Test, protected test::WorkerRig {
 protected:
+    using WorkerRig::Run;
     void SetUp() override {
-        cwd_ = std::make_unique<test::CurrentDirGuard>(dir.path());
-        test::WriteFileBytes(dir.Join("patch.txt"), std::string("[PATCH]\r\ninfo=") + kInfoUrl +
-                                                        "\r\nnews=http://srv/news.html\r\nbase=" + kBase + "\r\n");
-        test::WriteFileBytes(dir.Join("VersionInfo.ini"), "[VERSION]\r\nversion=100\r\n");
         test::WriteFileBytes(dir.Join("data/maps/a.map"), "old map");
         test::WriteFileBytes(dir.Join("data/after.txt"), "old after");
         settings = std::make_shared<test::PowerCutSettings>(MakeFixedDirSettings(dir.path()), disk);
-        state->patchListPath = ReadInstallDir(*state, *settings) + state->patchListName;
-        LoadInstalledVersion(*state, *settings);
-        ASSERT_TRUE(state->versionOk);
+        fileSystem = &disk;
+        Installed("100");
 
         http.resources[kInfoUrl] = {200, "[VERSION]\r\nversion=102\r\n[101]\r\n0=patch101.zip\r\n[102]\r\n"
                                          "0=patch102.zip\r\n1=data/after.txt\r\n"};
@@ -53,27 +42,9 @@ protected:
         zip.Add(name, data, deflate);
         disk.Promise(dir.Join(name), data);
     }
-    void Serve(const std::string& name, const std::string& body) { http.resources[std::string(kBase) + "/" + name] = {200, body}; }
-    void Run() {
-        state->workerRunning = true;
-        PatchWorkerContext context;
-        context.state = state;
-        context.ui = ui;
-        context.settings = settings;
-        context.fileSystem = &disk;
-        context.openSession = http.Factory();
-        EXPECT_EQ(PatchWorker(context), 1);
-    }
     std::string Recorded() { return test::ReadFileBytes(dir.Join("VersionInfo.ini")); }
 
-    test::TempDir dir;
-    std::unique_ptr<test::CurrentDirGuard> cwd_;
     test::PowerCutDisk disk;
-    test::FakeHttp http;
-    std::shared_ptr<test::EventLog> log = std::make_shared<test::EventLog>();
-    std::shared_ptr<LauncherState> state = test::MakeLoggedState(log);
-    std::shared_ptr<test::RecordingUi> ui = std::make_shared<test::RecordingUi>(state, log);
-    std::shared_ptr<SettingsPlatform> settings;
 };
 
 TEST_F(PatchPowerCut, AtEveryStepTheVersionIsNotRecordedOrEveryFileItPromisesIsWhole) {

@@ -4,15 +4,11 @@
 
 #include <random>
 
-#include "patch/Download.h"
-#include "patch/InstallState.h"
+#include "patch/Fetch.h"
 #include "patch/PartialDownload.h"
-#include "patch/PatchWorker.h"
-#include "patch/SettingsStore.h"
 #include "platform/Sha256.h"
 #include "tests/support/PatchServer.h"
-#include "tests/support/RecordingUi.h"
-#include "tests/support/TempDir.h"
+#include "tests/support/WorkerRig.h"
 
 namespace qr {
 namespace {
@@ -32,15 +28,16 @@ class ResumeTest : public ::testing::Test {
 protected:
     // One fetch as a patch run makes it; the server's faults decide how it ends.
     DownloadResult Fetch(const FileDigest* expected = nullptr, long long* resumedFrom = nullptr) {
-        const std::string address = server.url(kPath);
-        OpenedDownload opened = OpenResumable(*session, fs, address, target, CurrentUnixTime());
-        if (!opened.response) return {};
-        if (resumedFrom) *resumedFrom = opened.resumeFrom;
-        if (opened.response->StatusCode() < 200 || opened.response->StatusCode() > 299) return {};
-        auto text = opened.response->ContentLengthText();
-        const long long announced = text ? static_cast<long long>(std::stoll(*text)) : -1;
-        const ResumeContext resume{address, opened.resumeFrom, opened.keptValidator};
-        return DownloadToFile(*opened.response, fs, target, announced, nullptr, nullptr, expected, &resume);
+        FetchItemRequest request;
+        request.session = session.get();
+        request.fs = &fs;
+        request.name = "big.bin";
+        request.address = server.url(kPath);
+        request.target = target;
+        request.expected = expected;
+        const FetchResult result = FetchItem(request);
+        if (resumedFrom) *resumedFrom = result.resumedFrom;
+        return {result.status, result.received};
     }
     std::vector<test::ServedRequest> FileRequests() {
         std::vector<test::ServedRequest> out;
@@ -204,37 +201,28 @@ TEST_F(ResumeTest, StalePartialsAreRemovedAtTheStartOfARun) {
 // The whole worker: a run that broke and the next one, with the bars of the second starting at the
 // kept bytes.
 TEST_F(ResumeTest, WorkerResumesAndItsProgressStartsAtTheKeptBytes) {
-    test::CurrentDirGuard cwd(dir.path());
-    WriteFileBytes(dir.Join("patch.txt"), "[PATCH]\r\ninfo=" + server.url("/tzan/PatchInfo.ini") +
-                                              "\r\nnews=" + server.url("/news.html") +
-                                              "\r\nbase=" + server.url("/files") + "\r\n");
-    WriteFileBytes(dir.Join("VersionInfo.ini"), "[VERSION]\r\nversion=100\r\n");
+    test::WorkerRig rig;
+    rig.WritePatchList(server.url("/tzan/PatchInfo.ini"), server.url("/files"));
+    rig.Installed("100");
+    rig.openSession = OpenHttpSession;
     server.Put("/tzan/PatchInfo.ini", "[VERSION]\r\nversion=101\r\n[101]\r\n0=big.bin\r\n");
     server.Put(kPath, data);
+    const std::string target = rig.dir.Join("big.bin");
     WriteFileBytes(target, "old");
-    std::shared_ptr<SettingsPlatform> settings = MakeFixedDirSettings(dir.path());
-    auto run = [&](std::shared_ptr<test::EventLog> log) {
-        auto state = test::MakeLoggedState(log);
-        state->patchListPath = ReadInstallDir(*state, *settings) + state->patchListName;
-        LoadInstalledVersion(*state, *settings);
-        state->workerRunning = true;
-        PatchWorkerContext context;
-        context.state = state;
-        context.ui = std::make_shared<test::RecordingUi>(state, log);
-        context.settings = settings;
-        PatchWorker(context);
-        return state;
+    auto run = [&rig] {
+        rig.Fresh();
+        rig.Run();
+        return rig.state;
     };
     server.SetFault(kPath, R"({"mode": "drop", "after": 409600})");
-    auto firstLog = std::make_shared<test::EventLog>();
-    auto first = run(firstLog);
+    auto first = run();
     EXPECT_FALSE(first->readyToStart);
     EXPECT_EQ(ReadFileBytes(target), "old");
     EXPECT_TRUE(FileExists(PartialRecordPath(target)));
 
     server.ClearFaults();
-    auto log = std::make_shared<test::EventLog>();
-    auto second = run(log);
+    auto second = run();
+    auto log = rig.log;
     EXPECT_TRUE(second->readyToStart);
     EXPECT_TRUE(ReadFileBytes(target) == data);
     EXPECT_FALSE(FileExists(PartialRecordPath(target)));

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "patch/InstallState.h"
+#include "app/LauncherState.h"
 #include "tests/support/TempDir.h"
 
 namespace qr {

@@ -6,16 +6,11 @@
 
 #include <cstdio>
 
-#include "patch/InstallState.h"
-#include "patch/PatchWorker.h"
 #include "release/ReleaseDescription.h"
-#include "patch/SettingsStore.h"
 #include "platform/Sha256.h"
 #include "tests/archive/ZipBuilder.h"
 #include "tests/support/DemoSigner.h"
-#include "tests/support/FakeHttp.h"
-#include "tests/support/RecordingUi.h"
-#include "tests/support/TempDir.h"
+#include "tests/support/WorkerRig.h"
 
 namespace qr {
 namespace {
@@ -24,21 +19,14 @@ using test::FileExists;
 using test::ReadFileBytes;
 using test::WriteFileBytes;
 
-constexpr char kInfoUrl[] = "http://srv/tzan/PatchInfo.ini";
 constexpr char kSigUrl[] = "http://srv/tzan/PatchInfo.ini.sig";
-constexpr char kBase[] = "http://srv/files";
 constexpr char kInfoFailed[] = "message 패치 정보를 받는데 실패했습니다. 다시 실행 하시기 바랍니다.";
 
 std::string DigestLineOf(const std::string& bytes) { return FormatDigestLine({DigestHex(Sha256Of(bytes)), bytes.size()}); }
 
-class SignedReleaseTest : public ::testing::Test {
+class SignedReleaseTest : public ::testing::Test, protected test::WorkerRig {
 protected:
     void SetUp() override {
-        cwd_ = std::make_unique<test::CurrentDirGuard>(dir.path());
-        WriteFileBytes(dir.Join("patch.txt"), std::string("[PATCH]\r\ninfo=") + kInfoUrl +
-                                                  "\r\nnews=http://srv/news.html\r\nbase=" + kBase + "\r\n");
-        settings = MakeFixedDirSettings(dir.path());
-        state->patchListPath = ReadInstallDir(*state, *settings) + state->patchListName;
         WriteFileBytes(dir.Join("VersionInfo.ini"), "[VERSION]\r\nversion=101\r\n");
         WriteFileBytes(dir.Join("game.bin"), "old game");
         LoadInstalledVersion(*state, *settings);
@@ -57,24 +45,9 @@ protected:
         http.resources[kSigUrl] = {200, test::SignWithDemoKey(signedBytes)};
     }
     void Publish(const std::string& description) { Publish(description, description); }
-    test::FakeResource& Serve(const std::string& name, const std::string& body) {
-        http.resources[std::string(kBase) + "/" + name] = {200, body};
-        return http.resources[std::string(kBase) + "/" + name];
-    }
-    std::string RecordedVersion() {
-        SettingsStore store(*settings);
-        store.SetFile("VersionInfo.ini");
-        return store.ReadString("VERSION", "version");
-    }
     void Run(bool withKey = true) {
-        state->workerRunning = true;
-        PatchWorkerContext context;
-        context.state = state;
-        context.ui = ui;
-        context.settings = settings;
-        context.openSession = http.Factory();
-        if (withKey) context.releaseKeyPem = test::DemoPublicKeyPem();
-        EXPECT_EQ(PatchWorker(context), 1);
+        releaseKeyPem = withKey ? test::DemoPublicKeyPem() : std::string();
+        WorkerRig::Run();
     }
     // Path B: the patch-info failure, nothing fetched past the description and its signature.
     void ExpectRefusedDescription(const std::string& what) {
@@ -93,22 +66,10 @@ protected:
         EXPECT_FALSE(state->readyToStart) << what;
     }
     void Reset() {
-        log = std::make_shared<test::EventLog>();
-        state = test::MakeLoggedState(log);
-        ui = std::make_shared<test::RecordingUi>(state, log);
-        state->patchListPath = ReadInstallDir(*state, *settings) + state->patchListName;
-        LoadInstalledVersion(*state, *settings);
+        Fresh();
         http.resources.clear();
         http.requests.clear();
     }
-
-    test::TempDir dir;
-    std::unique_ptr<test::CurrentDirGuard> cwd_;
-    test::FakeHttp http;
-    std::shared_ptr<test::EventLog> log = std::make_shared<test::EventLog>();
-    std::shared_ptr<LauncherState> state = test::MakeLoggedState(log);
-    std::shared_ptr<test::RecordingUi> ui = std::make_shared<test::RecordingUi>(state, log);
-    std::shared_ptr<SettingsPlatform> settings;
 };
 
 TEST_F(SignedReleaseTest, SignedReleasePatchesAndRecordsTheVersion) {

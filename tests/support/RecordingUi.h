@@ -2,13 +2,14 @@
 // start button lands in one ordered event log.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "app/LauncherState.h"
-#include "patch/PatchWorker.h"
+#include "app/WindowPatchEvents.h"
 
 namespace qr::test {
 
@@ -89,10 +90,14 @@ public:
     void StopExtractTimer() override { log_->Add("timer.stop"); }
     void ShowMessage(const std::string& text) override { log_->Add("message " + text); }
     void BeginWaitCursor() override { log_->Add("cursor.begin"); }
-    void EndWaitCursor() override { log_->Add("cursor.end"); }
+    void EndWaitCursor() override {
+        if (onCursorEnd) onCursorEnd();
+        log_->Add("cursor.end");
+    }
     void PatchFinished(bool success) override { log_->Add(success ? "finished ok" : "finished failed"); }
 
     std::vector<std::string> statusSeen;
+    std::function<void()> onCursorEnd;
 
 private:
     std::shared_ptr<LauncherState> state_;

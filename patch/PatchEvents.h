@@ -1,0 +1,52 @@
+// What a patch run tells its front-end (the launcher window, the console), by meaning. Every call
+// arrives on the worker's thread; a front-end hands it on to its own thread as it needs.
+#pragma once
+
+#include <atomic>
+#include <string>
+
+namespace qr {
+
+// Shared by the worker and its front-end for the whole run, so either may outlive the other.
+struct PatchRunControl {
+    std::atomic<bool> workerRunning{false};  // the front-end clears it to stop the run
+    // The archive being unpacked: entries started and entries in all; total is 0 between archives.
+    std::atomic<int> extractDone{0};
+    std::atomic<int> extractTotal{0};
+};
+
+struct FileStart {
+    int index = 0;  // 1-based position in the run's list
+    int count = 0;
+    std::string name;
+    long long resumedFrom = 0;  // bytes an earlier run kept
+    long long total = -1;       // the whole file's length; -1 when the server announced none
+};
+
+enum class PatchOutcome {
+    Succeeded,               // the version is recorded
+    Failed,                  // something could not be fetched, checked, unpacked or recorded
+    Stopped,                 // the front-end stopped the run
+    NoConnection,            // no internet layer at all
+    DescriptionUnavailable,  // the patch description did not arrive, or was refused
+};
+
+class PatchEvents {
+public:
+    virtual ~PatchEvents() = default;
+    virtual void BusyChanged(bool busy) = 0;  // on for the whole run, off after the last event
+    virtual void StatusChanged(const std::string& text) = 0;
+    virtual void FilesPlanned(int count) = 0;
+    virtual void FileStarted(const FileStart& file) = 0;
+    virtual void BytesReceived(long long received, long long total) = 0;  // total -1 when unknown
+    virtual void FileFinished(int index) = 0;
+    // `name` is the archive; the progress is in PatchRunControl's counters while it runs.
+    virtual void ExtractStarted(const std::string& name) = 0;
+    virtual void ExtractFinished() = 0;
+    // One item could not be fetched, checked or unpacked; the run goes on with the others.
+    virtual void FileFailed(const std::string& name, const std::string& reason) = 0;
+    // The last event but BusyChanged(false). `reason` says why a run did not succeed.
+    virtual void Finished(PatchOutcome outcome, const std::string& reason) = 0;
+};
+
+}  // namespace qr
