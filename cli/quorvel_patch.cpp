@@ -19,6 +19,7 @@
 #include "patch/InstallCheck.h"
 #include "patch/InstallState.h"
 #include "patch/PatchList.h"
+#include "release/ReleaseNames.h"
 #include "patch/PatchWorker.h"
 #include "patch/SelfReplacingFileSystem.h"
 #include "patch/ReleaseKey.h"
@@ -143,7 +144,7 @@ int main(int argc, char** argv) {
     qr::ConsoleOutput out;
     std::shared_ptr<qr::SettingsPlatform> settings = qr::MakeFixedDirSettings(options.installDir);
     const std::string installDir = qr::ConfiguredInstallDir(*settings).value_or(std::string());
-    const std::string patchListPath = installDir + qr::kPatchListName;
+    const std::string patchListPath = installDir + qr::kPatchListFileName;
     FetchPatchList(options.patchListUrl, patchListPath);
 
     auto cleanUp = [&] {

@@ -19,27 +19,7 @@ LAYERS = [("common",), ("platform",), ("archive",), ("release",), ("patch",), ("
 CEILINGS = {"tools/publish": "release"}
 SOURCE_SUFFIXES = (".cpp", ".h", ".hpp", ".inc")
 
-ALLOWED_FOR_NOW = {
-    # The launcher state the worker and the skin share lives in app/ until it moves down.
-    "patch/InstallState.h -> app/LauncherState.h",
-    "patch/PatchWorker.h -> app/LauncherState.h",
-    "skin/SkinButton.h -> app/LauncherState.h",
-    "skin/SkinProgress.h -> app/LauncherState.h",
-    "skin/WindowSlots.h -> app/LauncherState.h",
-    "qr_patch -> qr_app_core",
-    "qr_skin -> qr_app_core",
-    # The publisher reuses the worker's format code until the format has a library of its own.
-    "tools/publish/GameTree.h -> patch/ReleaseFormat.h",
-    "tools/publish/PublishNames.cpp -> patch/PatchList.h",
-    "tools/publish/Publisher.cpp -> patch/PatchList.h",
-    "tools/publish/ReleaseHistory.cpp -> patch/PatchList.h",
-    "tools/publish/ReleaseHistory.cpp -> patch/SettingsStore.h",
-    "tools/publish/ReleaseHistory.h -> patch/ReleaseFormat.h",
-    "tools/publish/ReleaseIni.h -> patch/IniText.h",
-    "tools/publish/ReleasePlan.cpp -> patch/PatchList.h",
-    "tools/publish/ReleasePlan.cpp -> patch/SettingsStore.h",
-    "qr_publish -> qr_patch",
-}
+ALLOWED_FOR_NOW = set()
 
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
 DEFINE = re.compile(r"\badd_(?:library|executable)\(\s*([\w.+-]+)")

@@ -18,20 +18,7 @@ FILE_NAMES = ("PatchInfo.ini", "VersionInfo.ini")
 HOME = "release/"
 FOLDERS = ("common", "platform", "archive", "release", "patch", "skin", "ui", "app", "cli", "tools")
 
-ALLOWED_FOR_NOW = {
-    "app/LauncherDialog_win.cpp: PatchInfo.ini",
-    "archive/ArchiveExtraction.cpp: .qrtmp",
-    "patch/Download.h: .qrtmp",
-    "patch/PartialDownload.h: .qrpart",
-    "patch/SettingsPlatform_posix.cpp: .qrtmp",
-    "patch/SettingsPlatform_win.cpp: .qrtmp",
-    "patch/SettingsStore.h: PatchInfo.ini",
-    "patch/SettingsStore.h: VersionInfo.ini",
-    "tools/publish/PublishNames.cpp: .qrtmp",
-    "tools/publish/PublishNames.cpp: PatchInfo.ini",
-    "tools/publish/PublishNames.cpp: VersionInfo.ini",
-    "tools/publish/Publisher.cpp: PatchInfo.ini",
-}
+ALLOWED_FOR_NOW = set()
 
 
 def string_literals(text):

@@ -94,10 +94,8 @@ TEST(PatchPowerCutResumed, AResumedDownloadIsWholeOnTheDiskBeforeTheVersionIsRec
             state->patchListPath = ReadInstallDir(*state, *settings) + state->patchListName;
             LoadInstalledVersion(*state, *settings);
             state->workerRunning = true;
-            PatchWorkerContext context;
-            context.state = state;
-            context.ui = std::make_shared<test::RecordingUi>(state, std::make_shared<test::EventLog>());
-            context.settings = settings;
+            PatchWorkerContext context = WindowWorkerContext(
+                state, std::make_shared<test::RecordingUi>(state, std::make_shared<test::EventLog>()), settings);
             context.fileSystem = &fs;
             PatchWorker(context);
             return state->readyToStart.load();
