@@ -13,3 +13,9 @@ if(NOT WIN32)
                      --tree ${QUORVEL_WIN64_BUILD_DIR} --machine x86-64 ${qr_windows_exes})
   endif()
 endif()
+# The build variables (release key, patch list address) reach a tree from the environment.
+if(NOT WIN32 AND NOT CMAKE_CROSSCOMPILING AND Python3_EXECUTABLE)
+  add_test(NAME build_configure_from_environment
+           COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/test_configure.py --root ${PROJECT_SOURCE_DIR})
+  set_tests_properties(build_configure_from_environment PROPERTIES TIMEOUT 900)
+endif()
