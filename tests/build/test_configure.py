@@ -2,7 +2,7 @@
 """The build variables reach the build from the environment through scripts/configure.sh (the
 configuration scripts/build.sh runs for every tree): a scratch native tree is configured with a
 release key and a whole patch list address, and the values the compiler gets are read back from
-the generated key source and from the compiled patch list object.
+the generated key source and from the preprocessed patch list source.
 
   test_configure.py --root SOURCE_DIR [unittest arguments...]
 """
@@ -36,14 +36,13 @@ class ConfigureFromEnvironment(unittest.TestCase):
                               cwd=ROOT, env=env, capture_output=True, text=True)
 
     def compiled_address(self):
-        """The address string in the object the compiler made of patch/PatchList.cpp."""
-        built = subprocess.run(["make", "-C", os.path.join(self.tree, "patch"), "PatchList.cpp.o"],
+        """The string literals of patch/PatchList.cpp as the compiler gets it (preprocessed)."""
+        built = subprocess.run(["make", "-C", os.path.join(self.tree, "patch"), "PatchList.cpp.i"],
                                capture_output=True, text=True)
         self.assertEqual(built.returncode, 0, built.stdout + built.stderr)
-        obj = os.path.join(self.tree, "patch", "CMakeFiles", "qr_patch.dir", "PatchList.cpp.o")
-        with open(obj, "rb") as f:
-            data = f.read()
-        return [s.decode() for s in data.split(b"\0") if b"/tzan/" in s or s.startswith(b"http")]
+        with open(os.path.join(self.tree, "patch", "CMakeFiles", "qr_patch.dir", "PatchList.cpp.i"),
+                  encoding="latin-1") as f:
+            return [line.split('"')[1] for line in f if "/tzan/" in line and line.count('"') == 2]
 
     def built_in_key(self):
         with open(os.path.join(self.tree, "generated", "qr_release_key.cpp")) as f:

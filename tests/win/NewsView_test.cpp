@@ -120,5 +120,27 @@ TEST(NewsViewGuard, AnswersAsAnEventSinkAndIgnoresOtherEvents) {
               S_OK);
 }
 
+// The system's browser control (present without its HTML engine) takes the guard as its events'
+// sink and lets it go again.
+TEST(NewsViewGuard, ConnectsToTheBrowserControlsEvents) {
+    ASSERT_TRUE(SUCCEEDED(OleInitialize(nullptr)));
+    {
+        ui::ComPtr<IWebBrowser2> browser;
+        ASSERT_EQ(CoCreateInstance(CLSID_WebBrowser, nullptr, CLSCTX_INPROC_SERVER, IID_IWebBrowser2,
+                                   reinterpret_cast<void**>(browser.Receive())),
+                  S_OK);
+        auto guard = MakeGuard();
+        NewsEventsConnection connection;
+        ASSERT_TRUE(connection.Connect(browser.get(), guard.get()));
+        EXPECT_EQ(guard->AddRef(), 3u);  // ours, the control's, this one
+        guard->Release();
+        connection.Disconnect();
+        EXPECT_EQ(guard->AddRef(), 2u);
+        guard->Release();
+        EXPECT_FALSE(connection.Connect(nullptr, guard.get()));
+    }
+    OleUninitialize();
+}
+
 }  // namespace
 }  // namespace qr
