@@ -15,11 +15,8 @@
 namespace qr {
 namespace {
 
-ui::ComPtr<IDispatch> MakeGuard() {
-    ui::ComPtr<IDispatch> guard;
-    EXPECT_EQ(CreateNewsNavigationGuard(guard.Receive()), S_OK);
-    return guard;
-}
+// A fresh guard in `guard` (references cannot be copied out of a function).
+void MakeGuard(ui::ComPtr<IDispatch>& guard) { ASSERT_EQ(CreateNewsNavigationGuard(guard.Receive()), S_OK); }
 
 // Plays one event with its arguments in declaration order (Invoke takes them last first) and says
 // whether the guard set Cancel.
@@ -66,14 +63,16 @@ bool NavigationCancelled(IDispatch* guard, const std::wstring& url) {
 }
 
 TEST(NewsViewGuard, WebPagesAndTheBlankPageLoad) {
-    auto guard = MakeGuard();
+    ui::ComPtr<IDispatch> guard;
+    MakeGuard(guard);
     for (const wchar_t* url : {L"http://www.example.com/news.html", L"HTTPS://www.example.com/", L"about:blank",
                                L"http://127.0.0.1:8000/tzan/news.html", L"http://www.example.com/\uB274\uC2A4.html"})
         EXPECT_FALSE(NavigationCancelled(guard.get(), url)) << std::string(url, url + wcslen(url));
 }
 
 TEST(NewsViewGuard, EveryOtherNavigationIsCancelled) {
-    auto guard = MakeGuard();
+    ui::ComPtr<IDispatch> guard;
+    MakeGuard(guard);
     for (const wchar_t* url :
          {L"file:///C:/Windows/win.ini", L"\\\\host\\share\\x.hta", L"javascript:alert(1)", L"vbscript:msgbox(1)",
           L"res://ieframe.dll/navcancl.htm", L"mk:@MSITStore:C:\\x.chm::/a.htm", L"ms-its:C:\\x.chm::/a.htm",
@@ -85,7 +84,8 @@ TEST(NewsViewGuard, EveryOtherNavigationIsCancelled) {
 }
 
 TEST(NewsViewGuard, NewWindowsAndDownloadsAreCancelledPagesAreNot) {
-    auto guard = MakeGuard();
+    ui::ComPtr<IDispatch> guard;
+    MakeGuard(guard);
     VARIANT_BOOL cancel;
     VARIANT newWindow2[2] = {Empty(), ByRefBool(&cancel)};
     EXPECT_TRUE(Cancelled(guard.get(), DISPID_NEWWINDOW2, newWindow2, 2, &cancel));
@@ -110,7 +110,8 @@ TEST(NewsViewGuard, NewWindowsAndDownloadsAreCancelledPagesAreNot) {
 }
 
 TEST(NewsViewGuard, AnswersAsAnEventSinkAndIgnoresOtherEvents) {
-    auto guard = MakeGuard();
+    ui::ComPtr<IDispatch> guard;
+    MakeGuard(guard);
     ui::ComPtr<IDispatch> sink;
     ASSERT_EQ(guard->QueryInterface(DIID_DWebBrowserEvents2, reinterpret_cast<void**>(sink.Receive())), S_OK);
     VARIANT_BOOL cancel;
@@ -129,7 +130,8 @@ TEST(NewsViewGuard, ConnectsToTheBrowserControlsEvents) {
         ASSERT_EQ(CoCreateInstance(CLSID_WebBrowser, nullptr, CLSCTX_INPROC_SERVER, IID_IWebBrowser2,
                                    reinterpret_cast<void**>(browser.Receive())),
                   S_OK);
-        auto guard = MakeGuard();
+        ui::ComPtr<IDispatch> guard;
+    MakeGuard(guard);
         NewsEventsConnection connection;
         ASSERT_TRUE(connection.Connect(browser.get(), guard.get()));
         EXPECT_EQ(guard->AddRef(), 3u);  // ours, the control's, this one
