@@ -2,6 +2,7 @@
 
 #include <oleauto.h>
 
+#include "common/WebAddress.h"
 #include "platform/Cp949_win.h"
 #include "ui/ControlKeys.h"
 #include "ui/Gdi.h"
@@ -69,7 +70,7 @@ bool EnableControlHosting() {
 }
 
 CMyHtmlView::~CMyHtmlView() {
-    browser_.Reset();
+    ReleaseBrowser();
     if (window_ && IsWindow(window_)) {
         SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
         DestroyWindow(window_);
@@ -99,21 +100,31 @@ void CMyHtmlView::CreateBrowser() {
                             window_, nullptr, GetModuleHandleW(nullptr), nullptr);
     if (!host_) return;
     ui::ComPtr<IUnknown> control;
+    ui::ComPtr<IDispatch> guard;
+    // A host without a browser inside is no use, and one whose navigations cannot be watched is not
+    // safe in an elevated process: the fallback picture shows instead.
     if (FAILED(atl.getControl(host_, control.Receive())) || !control ||
-        FAILED(control->QueryInterface(IID_IWebBrowser2, reinterpret_cast<void**>(browser_.Receive())))) {
-        // A host without a browser inside is no use: the fallback picture shows instead.
-        browser_.Reset();
+        FAILED(control->QueryInterface(IID_IWebBrowser2, reinterpret_cast<void**>(browser_.Receive()))) ||
+        FAILED(CreateNewsNavigationGuard(guard.Receive())) || !events_.Connect(control.get(), guard.get())) {
+        ReleaseBrowser();
         DestroyWindow(host_);
         host_ = nullptr;
     }
 }
 
+void CMyHtmlView::ReleaseBrowser() {
+    events_.Disconnect();
+    browser_.Reset();
+}
+
 void CMyHtmlView::Navigate2(const std::string& url) {
     if (!browser_) return;
+    // A missing or refused address shows the same blank page.
+    const std::string target = IsWebPageAddress(url) ? url : std::string(kBlankPageAddress);
     VARIANT address;
     VariantInit(&address);
     address.vt = VT_BSTR;
-    address.bstrVal = SysAllocString(WidenCp949(url).c_str());
+    address.bstrVal = SysAllocString(WidenCp949(target).c_str());
     browser_->Navigate2(&address, nullptr, nullptr, nullptr, nullptr);
     VariantClear(&address);
 }
@@ -160,7 +171,7 @@ LRESULT CALLBACK CMyHtmlView::Procedure(HWND hwnd, UINT message, WPARAM wParam, 
             return 0;
         case WM_DESTROY:
             // The control goes with its host window right after; no reference may outlive it.
-            self->browser_.Reset();
+            self->ReleaseBrowser();
             self->host_ = nullptr;
             break;
         case WM_NCDESTROY:

@@ -1,30 +1,36 @@
 #!/usr/bin/env bash
 # Builds everything: the 32-bit Windows launcher that ships, the 64-bit Windows build the tests run
 # under wine64, the portable core and its tests as 32-bit Linux (run under qemu-i386), and the
-# native build (portable core, its tests, the headless patcher).
-# Build trees live under build/; pass target names to build only those in the native tree.
+# native build (portable core, its tests, the headless patcher). Build trees live under build/.
+#
+#   scripts/build.sh                 configure and build all four trees
+#   scripts/build.sh TARGET...       configure and build only these targets of the native tree
+#                                    (e.g. quorvel_tests quorvel-patch)
+#
+# Build variables, taken from the environment into every tree's configuration (scripts/configure.sh);
+# one that is set, even to nothing, replaces the value a tree kept from an earlier run:
+#   QUORVEL_RELEASE_PUBKEY=key.pub.pem      the release public key built in (openssl ec -pubout);
+#                                           empty: no key
+#   QUORVEL_PATCH_LIST_ADDRESS=https://patch.example.com/tzan/patch.txt
+#                                           the whole compiled-in patch list address, http:// or https://
+#   QUORVEL_PATCH_HOST=patch.example.com:8080
+#                                           or only the host (and port) of http://<host>/tzan/patch.txt,
+#                                           used while QUORVEL_PATCH_LIST_ADDRESS is empty
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 jobs="$(nproc)"
-host_args=()
-# A developer's machine with ccache shares compiled objects between checkouts of the same tree.
-if command -v ccache >/dev/null 2>&1; then
-  export CCACHE_BASEDIR="$root"
-  host_args+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+configure() { bash "$root/scripts/configure.sh" "$@"; }
+
+if [ $# -gt 0 ]; then
+  configure native
+  cmake --build "$root/build/native" -j "$jobs" --target "$@"
+  exit 0
 fi
-[ -n "${QUORVEL_PATCH_HOST:-}" ] && host_args+=(-DQUORVEL_PATCH_HOST="$QUORVEL_PATCH_HOST")
 
-configure() {  # dir, extra args...
-  local dir="$1"; shift
-  cmake -S "$root" -B "$root/build/$dir" -DCMAKE_BUILD_TYPE=Release "${host_args[@]}" "$@" >/dev/null
-}
-
-# The shipping tree takes its patch list only from the compiled-in address.
-configure win32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" -DQUORVEL_PATCH_LIST_OVERRIDE=OFF
-configure win64 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake"
-configure i386 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/linux-i386.cmake"
-configure native -DQUORVEL_WIN64_BUILD_DIR="$root/build/win64" -DQUORVEL_WIN32_BUILD_DIR="$root/build/win32" \
-  -DQUORVEL_I386_BUILD_DIR="$root/build/i386"
+configure win32
+configure win64
+configure i386
+configure native
 
 cmake --build "$root/build/win32" -j "$jobs"
 cmake --build "$root/build/win64" -j "$jobs"

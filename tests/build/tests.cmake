@@ -22,3 +22,14 @@ if(NOT WIN32 AND Python3_EXECUTABLE)
   add_test(NAME build_release_literals
            COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/release_literals.py --root ${PROJECT_SOURCE_DIR})
 endif()
+
+# The build variables (release key, patch list address) reach a tree from the environment.
+if(NOT WIN32 AND NOT CMAKE_CROSSCOMPILING AND Python3_EXECUTABLE)
+  add_test(NAME build_configure_from_environment
+           COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/test_configure.py --root ${PROJECT_SOURCE_DIR})
+  set_tests_properties(build_configure_from_environment PROPERTIES TIMEOUT 900)
+endif()
+if(NOT WIN32 AND NOT CMAKE_CROSSCOMPILING AND Python3_EXECUTABLE)
+  add_test(NAME build_demo_window_refuses_foreign_key
+           COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/test_demo_window.py --root ${PROJECT_SOURCE_DIR})
+endif()
