@@ -4,6 +4,7 @@
 #include "patch/PatchList.h"
 #include "patch/ReleaseCheck.h"
 #include "patch/SettingsStore.h"
+#include "patch/TransferLimits.h"
 #include "platform/HttpText.h"
 
 namespace qr {
@@ -55,7 +56,7 @@ bool SignedReleaseAccepted(HttpSession& session, SettingsPlatform& settings, con
 }  // namespace
 
 std::optional<std::string> FetchSmallBody(HttpSession& session, const std::string& url, size_t limit) {
-    auto response = url.empty() ? nullptr : session.Open(url);
+    auto response = url.empty() ? nullptr : session.Send(url, SmallDocumentRequest(limit));
     if (!response || response->StatusCode() < 200 || response->StatusCode() > 299) return std::nullopt;
     std::optional<uint64_t> announced;
     if (auto text = response->ContentLengthText(); text && !text->empty()) {
