@@ -17,6 +17,11 @@ namespace {
 class BoundedDownload : public IBindStatusCallback {
 public:
     explicit BoundedDownload(ULONG limit) : limit_(limit) {}
+    ~BoundedDownload() {
+        if (binding_) binding_->Release();
+    }
+    BoundedDownload(const BoundedDownload&) = delete;
+    BoundedDownload& operator=(const BoundedDownload&) = delete;
 
     bool exceeded() const { return exceeded_; }
 
@@ -39,15 +44,27 @@ public:
         // A larger announced length is refused before the body; a body without one, as it grows.
         if (data && (progress > limit_ || progressMax > limit_)) {
             exceeded_ = true;
+            // Not every URL moniker ends the transfer on E_ABORT alone; the binding's Abort does.
+            if (binding_) binding_->Abort();
             return E_ABORT;
         }
         return S_OK;
     }
 
-    HRESULT STDMETHODCALLTYPE OnStartBinding(DWORD, IBinding*) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnStartBinding(DWORD, IBinding* binding) override {
+        if (binding && !binding_) {
+            binding_ = binding;
+            binding_->AddRef();
+        }
+        return S_OK;
+    }
     HRESULT STDMETHODCALLTYPE GetPriority(LONG*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE OnLowResource(DWORD) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE OnStopBinding(HRESULT, LPCWSTR) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnStopBinding(HRESULT, LPCWSTR) override {
+        if (binding_) binding_->Release();
+        binding_ = nullptr;
+        return S_OK;
+    }
     HRESULT STDMETHODCALLTYPE GetBindInfo(DWORD*, BINDINFO*) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE OnObjectAvailable(REFIID, IUnknown*) override { return S_OK; }
@@ -55,6 +72,7 @@ public:
 private:
     ULONG limit_;
     bool exceeded_ = false;
+    IBinding* binding_ = nullptr;
 };
 
 }  // namespace

@@ -18,6 +18,9 @@ namespace qr {
 namespace {
 
 constexpr DWORD kConnectTimeoutMs = 15000;
+// Transfers of one run may be in flight together; WinInet's own default of two per server would make
+// the third wait for one of the first two to end.
+constexpr DWORD kMaxConnectionsPerServer = 16;
 constexpr DWORD kDefaultStallMs = 30000;
 
 // Always from the server, never from or into the local cache; proxies are told the same by the
@@ -103,8 +106,8 @@ std::optional<std::string> QueryHeader(HINTERNET request, const std::string& nam
     return std::nullopt;
 }
 
-// The request's deadline and minimum rate, checked around every read. A read that returns a byte
-// now and then is caught here; one that blocks is ended by the receive time-out of the request.
+// The request's deadline and minimum rate, checked around every read. A body that trickles in is
+// caught here; a read that gets nothing at all is ended by the receive time-out.
 class TransferPace {
 public:
     explicit TransferPace(const HttpRequestOptions& options)
@@ -174,6 +177,12 @@ public:
         length = std::min(length, kHttpChunkSize);
         if (length == 0 || failure_ != HttpFailure::None) return Broken(HttpFailure::Transfer);
         if (!pace_.Keeps(0)) return Broken(HttpFailure::TooSlow);
+        // A synchronous read waits for its whole buffer; asking only for what has arrived lets a body
+        // that trickles in be timed between reads.
+        DWORD available = 0;
+        if (!InternetQueryDataAvailable(request_.get(), &available, 0, 0))
+            return Broken(GetLastError() == ERROR_INTERNET_TIMEOUT ? HttpFailure::TooSlow : HttpFailure::Transfer);
+        if (available > 0 && available < length) length = available;
         DWORD count = 0;
         if (!InternetReadFile(request_.get(), buffer, static_cast<DWORD>(length), &count))
             return Broken(GetLastError() == ERROR_INTERNET_TIMEOUT ? HttpFailure::TooSlow : HttpFailure::Transfer);
@@ -254,6 +263,10 @@ private:
 }  // namespace
 
 std::unique_ptr<HttpSession> OpenHttpSession(const std::string& agent) {
+    // A process-wide setting, made before the first connection.
+    DWORD connections = kMaxConnectionsPerServer;
+    InternetSetOptionA(nullptr, INTERNET_OPTION_MAX_CONNS_PER_SERVER, &connections, sizeof(connections));
+    InternetSetOptionA(nullptr, INTERNET_OPTION_MAX_CONNS_PER_1_0_SERVER, &connections, sizeof(connections));
     InternetHandle internet(InternetOpenA(agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     if (!internet) return nullptr;
     // Requests opened on this handle take these over on Windows, so a dead server or a stalled body
