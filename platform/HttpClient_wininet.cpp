@@ -161,8 +161,6 @@ public:
         }
         if (encoded_) announced_.reset();
         else if (announced_ && maxBody_ > 0 && *announced_ > maxBody_) failure_ = HttpFailure::TooLarge;
-        // Refused before a byte of the body is read: the connection goes, not the rest of the body.
-        if (failure_ != HttpFailure::None) request_ = InternetHandle();
     }
 
     int StatusCode() const override { return status_; }
@@ -198,10 +196,9 @@ public:
     }
 
 private:
-    // The connection of a broken body is closed at once, so a hostile server stops costing anything.
+    // The request stays open after a failure: a caller keeping a partial file still reads its validator.
     ReadResult Broken(HttpFailure reason) {
         if (failure_ == HttpFailure::None) failure_ = reason;
-        request_ = InternetHandle();
         return {ReadStatus::Error, 0};
     }
 
