@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -24,6 +25,8 @@
 #include "patch/SelfReplacingFileSystem.h"
 #include "patch/ReleaseKey.h"
 #include "patch/SettingsStore.h"
+#include "patch/TransferLimits.h"
+#include "platform/HttpText.h"
 #include "platform/InstallLock.h"
 
 namespace {
@@ -80,10 +83,11 @@ bool ParseOptions(int argc, char** argv, Options& options, const char*& error) {
 void FetchPatchList(const std::string& url, const std::string& target) {
     auto session = qr::OpenHttpSession(qr::kHttpAgent);
     if (!session) return;
-    auto response = session->Open(url);
+    auto response = session->Send(url, qr::SmallDocumentRequest(qr::kPatchListByteLimit));
     if (!response || response->StatusCode() < 200 || response->StatusCode() > 299) return;
     auto text = response->ContentLengthText();
-    const long long announced = text && !text->empty() ? std::atoll(text->c_str()) : -1;
+    const auto length = text ? qr::ParseContentLength(*text) : std::nullopt;
+    const long long announced = length ? static_cast<long long>(*length) : -1;
     qr::DownloadToFile(*response, qr::SystemFileSystem(), target, announced, nullptr, nullptr);
 }
 

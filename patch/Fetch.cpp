@@ -4,6 +4,7 @@
 
 #include "common/Atoi.h"
 #include "patch/PartialDownload.h"
+#include "patch/TransferLimits.h"
 #include "platform/FileError.h"
 #include "platform/HttpText.h"
 #include "release/ReleaseNames.h"
@@ -72,7 +73,8 @@ FetchResult FetchItem(const FetchItemRequest& request) {
 }
 
 std::optional<std::string> FetchSmallBody(const SmallBodyRequest& request) {
-    auto response = request.url.empty() ? nullptr : request.session->Open(request.url);
+    auto response =
+        request.url.empty() ? nullptr : request.session->Send(request.url, SmallDocumentRequest(request.limit));
     if (!response || !Running(request.runFlag) || !IsSuccessStatus(response->StatusCode())) return std::nullopt;
     const long long announced = AnnouncedLength(*response);
     if (announced > static_cast<long long>(request.limit)) return std::nullopt;

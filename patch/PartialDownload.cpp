@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "patch/Download.h"
+#include "patch/TransferLimits.h"
 #include "platform/HttpText.h"
 
 namespace qr {
@@ -181,6 +182,8 @@ bool ContinuesPartial(const HttpResponse& response, const PartialRecord& partial
     return true;
 }
 
+// Every request here keeps the items' minimum rate; a described size is held to by DownloadToFile as
+// the bytes arrive.
 OpenedDownload OpenResumable(HttpSession& session, FileSystem& fs, const std::string& address,
                              const std::string& target, int64_t now) {
     OpenedDownload opened;
@@ -197,12 +200,12 @@ OpenedDownload OpenResumable(HttpSession& session, FileSystem& fs, const std::st
         }
     }
     if (!partial) {
-        opened.response = session.Open(address);
+        opened.response = session.Send(address, ItemRequest(0));
         return opened;
     }
     const HttpHeaders headers = {{"Range", "bytes=" + std::to_string(partial->bytes) + "-"},
                                  {"If-Range", partial->validator}};
-    opened.response = session.OpenWithHeaders(address, headers);
+    opened.response = session.Send(address, ItemRequest(0, headers));
     if (!opened.response) return opened;  // unreachable: the kept bytes wait for another run
     const int status = opened.response->StatusCode();
     if (status == kHttpPartialContent || status == kHttpRangeNotSatisfiable) {
@@ -214,7 +217,7 @@ OpenedDownload OpenResumable(HttpSession& session, FileSystem& fs, const std::st
         // Not the rest of the kept bytes: they are of no use, so the whole file is asked for again.
         opened.response.reset();
         DiscardPartial(fs, target);
-        opened.response = session.Open(address);
+        opened.response = session.Send(address, ItemRequest(0));
         return opened;
     }
     // A 200 is the whole file (changed, or ranges ignored) and starts over; an error status keeps

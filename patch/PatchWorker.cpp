@@ -11,6 +11,7 @@
 #include "patch/InstallState.h"
 #include "patch/PartialDownload.h"
 #include "patch/SettingsStore.h"
+#include "patch/TransferLimits.h"
 #include "platform/DebugTrace.h"
 #include "platform/FlushingFileSystem.h"
 #include "release/PatchListFile.h"
@@ -98,7 +99,7 @@ private:
             reason = "the patch list names no address";
             return false;
         }
-        auto response = session_->Open(patchInfoUrl_);
+        auto response = session_->Send(patchInfoUrl_, SmallDocumentRequest(kMaxDescriptionBytes));
         if (!response || !running()) {
             reason = response ? "stopped" : "the server could not be reached";
             return false;

@@ -1,7 +1,9 @@
-// The HTTP client on libcurl. Each response owns a multi handle that moves the transfer on only while
-// the caller reads: what curl receives in one step waits here for the caller's reads, and should that
-// pile up (kMaxPending) the transfer is paused, so only a few hundred KB of a body are ever held.
-// Pausing is the exception, not the rule: curl copies held data again on every pause.
+// The HTTP client on libcurl. Each response drives a multi handle of its own that moves the transfer on
+// only while the caller reads: what curl receives in one step waits here for the caller's reads, and
+// should that pile up (kMaxPending) the transfer is paused, so only a few hundred KB of a body are ever
+// held. Pausing is the exception, not the rule: curl copies held data again on every pause.
+// Connections outlive their requests: every handle of a session shares one connection cache (and DNS
+// and TLS session caches) through a share handle, and idle handles return to a pool for the next request.
 #include "platform/HttpClient.h"
 #include "platform/HttpText.h"
 
@@ -10,6 +12,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string_view>
 #include <vector>
 
@@ -22,6 +25,10 @@ constexpr int kPollMilliseconds = 1000;
 constexpr long kMaxRedirects = 5;
 constexpr long kReceiveBuffer = 64 * 1024;
 constexpr size_t kMaxPending = 256 * 1024;
+constexpr size_t kMaxIdleHandles = 16;
+// Connections the shared cache keeps, idle and busy together; curl's default (four per handle of a
+// multi handle, and each of ours drives one) would close idle ones while a few others are busy.
+constexpr long kMaxCachedConnections = 32;
 
 // How long a transfer may go without a single byte before it counts as broken. Tests shorten it
 // through QR_HTTP_STALL_SECONDS so a server that stops sending fails fast.
@@ -51,35 +58,115 @@ std::string_view Trim(std::string_view s) {
     return s;
 }
 
+// A gzip body may come out a little longer than its decoded bytes (stored blocks, headers): the raw
+// transfer is held to this, so a stream that decodes to almost nothing cannot run on without end.
+uint64_t RawLimitFor(uint64_t decodedLimit) { return decodedLimit + decodedLimit / 16 + 4096; }
+
 struct EasyDeleter {
     void operator()(CURL* h) const { curl_easy_cleanup(h); }
 };
 struct MultiDeleter {
     void operator()(CURLM* h) const { curl_multi_cleanup(h); }
 };
+struct ShareDeleter {
+    void operator()(CURLSH* h) const { curl_share_cleanup(h); }
+};
 struct ListDeleter {
     void operator()(curl_slist* l) const { curl_slist_free_all(l); }
 };
 
+struct TransferHandles {
+    std::unique_ptr<CURLM, MultiDeleter> multi;
+    std::unique_ptr<CURL, EasyDeleter> easy;
+};
+
+// What a session and its responses share; a response keeps it alive after its session has gone.
+class CurlShared {
+public:
+    CurlShared() = default;
+    CurlShared(const CurlShared&) = delete;
+    CurlShared& operator=(const CurlShared&) = delete;
+    ~CurlShared() { idle_.clear(); }  // every easy handle lets go of the share before it is cleaned up
+
+    bool Init() {
+        share_.reset(curl_share_init());
+        if (!share_) return false;
+        curl_share_setopt(share_.get(), CURLSHOPT_LOCKFUNC, &CurlShared::Lock);
+        curl_share_setopt(share_.get(), CURLSHOPT_UNLOCKFUNC, &CurlShared::Unlock);
+        curl_share_setopt(share_.get(), CURLSHOPT_USERDATA, this);
+        return curl_share_setopt(share_.get(), CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT) == CURLSHE_OK &&
+               curl_share_setopt(share_.get(), CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS) == CURLSHE_OK &&
+               curl_share_setopt(share_.get(), CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION) == CURLSHE_OK;
+    }
+
+    // An idle pair when there is one, else a new one; the easy handle comes with the share set.
+    TransferHandles Take() {
+        TransferHandles handles;
+        {
+            std::lock_guard<std::mutex> lock(poolMutex_);
+            if (!idle_.empty()) {
+                handles = std::move(idle_.back());
+                idle_.pop_back();
+            }
+        }
+        if (!handles.easy) {
+            handles.multi.reset(curl_multi_init());
+            handles.easy.reset(curl_easy_init());
+            if (handles.multi) curl_multi_setopt(handles.multi.get(), CURLMOPT_MAXCONNECTS, kMaxCachedConnections);
+        }
+        if (handles.easy) curl_easy_setopt(handles.easy.get(), CURLOPT_SHARE, share_.get());
+        return handles;
+    }
+
+    // The easy handle must be out of its multi handle; its options start over for the next request.
+    void Give(TransferHandles handles) {
+        if (!handles.multi || !handles.easy) return;
+        curl_easy_reset(handles.easy.get());
+        std::lock_guard<std::mutex> lock(poolMutex_);
+        if (idle_.size() < kMaxIdleHandles) idle_.push_back(std::move(handles));
+    }
+
+private:
+    static void Lock(CURL*, curl_lock_data data, curl_lock_access, void* self) {
+        static_cast<CurlShared*>(self)->locks_[data % CURL_LOCK_DATA_LAST].lock();
+    }
+    static void Unlock(CURL*, curl_lock_data data, void* self) {
+        static_cast<CurlShared*>(self)->locks_[data % CURL_LOCK_DATA_LAST].unlock();
+    }
+
+    std::mutex locks_[CURL_LOCK_DATA_LAST];
+    std::unique_ptr<CURLSH, ShareDeleter> share_;
+    std::mutex poolMutex_;
+    std::vector<TransferHandles> idle_;
+};
+
+struct RequestSetup {
+    const std::string& url;
+    const std::string& agent;
+    long stallSeconds;
+    const HttpRequestOptions& options;
+};
+
 class CurlResponse : public HttpResponse {
 public:
-    CurlResponse() = default;
+    explicit CurlResponse(std::shared_ptr<CurlShared> shared) : shared_(std::move(shared)) {}
     CurlResponse(const CurlResponse&) = delete;
     CurlResponse& operator=(const CurlResponse&) = delete;
     ~CurlResponse() override {
-        if (attached_) curl_multi_remove_handle(multi_.get(), easy_.get());
+        // An unfinished transfer closes its connection here; a finished one already went back to the cache.
+        if (attached_) curl_multi_remove_handle(handles_.multi.get(), handles_.easy.get());
+        shared_->Give(std::move(handles_));
     }
 
     // Sends the request and waits for the final response's headers; false when none came.
-    bool Start(const std::string& url, const std::string& agent, long stallSeconds, const HttpHeaders& extra) {
-        multi_.reset(curl_multi_init());
-        easy_.reset(curl_easy_init());
-        if (!multi_ || !easy_) return false;
-        // Caches are bypassed on the way (proxies) as well as at the ends. The body is read up to the
-        // connection's close, not up to Content-Length, so that a body longer than announced is seen
-        // rather than cut silently; both lengths are then checked here.
-        std::vector<std::string> lines = {"Cache-Control: no-cache", "Pragma: no-cache", "Connection: close"};
-        for (const HttpHeader& h : extra) {
+    bool Start(const RequestSetup& setup) {
+        handles_ = shared_->Take();
+        if (!handles_.multi || !handles_.easy) return false;
+        const HttpRequestOptions& options = setup.options;
+        maxBody_ = options.maxBodyBytes;
+        // Caches are bypassed on the way (proxies) as well as at the ends.
+        std::vector<std::string> lines = {"Cache-Control: no-cache", "Pragma: no-cache"};
+        for (const HttpHeader& h : options.headers) {
             if (!IsSafeHeaderText(h.name) || !IsSafeHeaderText(h.value)) return false;
             lines.push_back(h.name + ": " + h.value);
         }
@@ -89,49 +176,61 @@ public:
             (void)headers_.release();  // `grown` is the same list, one entry longer
             headers_.reset(grown);
         }
-        CURL* e = easy_.get();
-        curl_easy_setopt(e, CURLOPT_URL, url.c_str());
-        curl_easy_setopt(e, CURLOPT_USERAGENT, agent.c_str());
+        CURL* e = handles_.easy.get();
+        curl_easy_setopt(e, CURLOPT_URL, setup.url.c_str());
+        curl_easy_setopt(e, CURLOPT_USERAGENT, setup.agent.c_str());
         curl_easy_setopt(e, CURLOPT_HTTPHEADER, headers_.get());
         curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-        curl_easy_setopt(e, CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
         curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
         curl_easy_setopt(e, CURLOPT_MAXREDIRS, kMaxRedirects);
         curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+        // Once on TLS, a redirect may not step down to plain HTTP.
+        curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, StartsWithNoCase(setup.url, "https://") ? "https" : "http,https");
+        // The player's own credentials never go out: no .netrc, and no scheme beyond what a URL carries.
+        curl_easy_setopt(e, CURLOPT_NETRC, static_cast<long>(CURL_NETRC_IGNORED));
+        curl_easy_setopt(e, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
         curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
         if (const char* caFile = TestCaFile()) curl_easy_setopt(e, CURLOPT_CAINFO, caFile);
+        if (options.acceptCompressed)
+            curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING, "gzip");
+        else
+            curl_easy_setopt(e, CURLOPT_HTTP_CONTENT_DECODING, 0L);  // items are taken as served
         curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
-        curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
-        curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, stallSeconds);
+        SetPace(e, setup.stallSeconds, options);
         curl_easy_setopt(e, CURLOPT_BUFFERSIZE, kReceiveBuffer);
         curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &CurlResponse::OnHeader);
         curl_easy_setopt(e, CURLOPT_HEADERDATA, this);
         curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &CurlResponse::OnBody);
         curl_easy_setopt(e, CURLOPT_WRITEDATA, this);
-        if (curl_multi_add_handle(multi_.get(), e) != CURLM_OK) return false;
+        if (maxBody_ > 0) {
+            curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
+            curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, &CurlResponse::OnProgress);
+            curl_easy_setopt(e, CURLOPT_XFERINFODATA, this);
+        }
+        if (curl_multi_add_handle(handles_.multi.get(), e) != CURLM_OK) return false;
         attached_ = true;
         Drive([this] { return headersDone_; });
         return headersDone_;
     }
 
     int StatusCode() const override { return status_; }
-    std::optional<std::string> ContentLengthText() const override { return lengthText_; }
+    std::optional<std::string> ContentLengthText() const override { return encoded_ ? std::nullopt : lengthText_; }
     std::optional<std::string> HeaderText(const std::string& name) const override {
         for (const auto& [key, value] : responseHeaders_)
             if (SameTextNoCase(key, name)) return value;
         return std::nullopt;
     }
+    HttpFailure Failure() const override { return failure_; }
 
     ReadResult Read(void* buffer, size_t length) override {
         length = std::min(length, kHttpChunkSize);
-        if (length == 0 || broken_) return {ReadStatus::Error, 0};
+        if (length == 0 || failure_ != HttpFailure::None) return Broken(HttpFailure::Transfer);
         if (pendingPos_ == pending_.size()) {
             pending_.clear();
             pendingPos_ = 0;
             if (paused_) {
                 paused_ = false;
-                curl_easy_pause(easy_.get(), CURLPAUSE_CONT);  // may hand over the held chunk at once
+                curl_easy_pause(handles_.easy.get(), CURLPAUSE_CONT);  // may hand over the held chunk at once
             }
             Drive([this] { return pendingPos_ < pending_.size(); });
         }
@@ -140,21 +239,35 @@ public:
             std::memcpy(buffer, pending_.data() + pendingPos_, count);
             pendingPos_ += count;
             received_ += count;
-            if (announced_ && received_ > *announced_) return Broken();  // more than announced
+            if (CheckedLength() && received_ > *announced_) return Broken(HttpFailure::Transfer);
             return {ReadStatus::Data, count};
         }
-        // A server that keeps the connection open despite the request to close has still sent the
-        // whole body when the count is right; only the wait for the close timed out.
-        bool complete = announced_ && received_ == *announced_;
-        if (result_ == CURLE_OPERATION_TIMEDOUT && complete) return {ReadStatus::End, 0};
-        if (result_ != CURLE_OK) return Broken();  // dropped, timed out, malformed
-        if (announced_ && received_ != *announced_) return Broken();  // closed before the end
+        if (result_ == CURLE_OPERATION_TIMEDOUT) return Broken(HttpFailure::TooSlow);
+        if (result_ != CURLE_OK) return Broken(HttpFailure::Transfer);  // dropped, malformed, aborted
+        if (CheckedLength() && received_ != *announced_) return Broken(HttpFailure::Transfer);
         return {ReadStatus::End, 0};
     }
 
 private:
-    ReadResult Broken() {
-        broken_ = true;
+    // The default asks one byte per stall time; a request may ask a real rate and a deadline.
+    static void SetPace(CURL* e, long stallSeconds, const HttpRequestOptions& options) {
+        long minRate = 1, window = stallSeconds;
+        if (options.minBytesPerSecond > 0) {
+            minRate = static_cast<long>(options.minBytesPerSecond);
+            if (options.rateWindowSeconds > 0) window = static_cast<long>(options.rateWindowSeconds);
+        }
+        curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, minRate);
+        curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, window);
+        if (options.totalDeadlineSeconds > 0)
+            curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, static_cast<long>(options.totalDeadlineSeconds) * 1000L);
+    }
+
+    // A decoded body has no announced length of its own; curl holds the raw bytes to the header.
+    bool CheckedLength() const { return announced_.has_value() && !encoded_; }
+
+    // The first reason sticks: a limit that aborted the transfer stays the reason the caller sees.
+    ReadResult Broken(HttpFailure reason) {
+        if (failure_ == HttpFailure::None) failure_ = reason;
         return {ReadStatus::Error, 0};
     }
 
@@ -163,21 +276,35 @@ private:
     void Drive(Ready ready) {
         while (!finished_ && !ready()) {
             int running = 0;
-            if (curl_multi_perform(multi_.get(), &running) != CURLM_OK) {
+            if (curl_multi_perform(handles_.multi.get(), &running) != CURLM_OK) {
                 Finish(CURLE_FAILED_INIT);
                 break;
             }
             int left = 0;
-            while (CURLMsg* msg = curl_multi_info_read(multi_.get(), &left))
+            while (CURLMsg* msg = curl_multi_info_read(handles_.multi.get(), &left))
                 if (msg->msg == CURLMSG_DONE) Finish(msg->data.result);
             if (finished_ || ready()) break;
-            curl_multi_poll(multi_.get(), nullptr, 0, kPollMilliseconds, nullptr);
+            curl_multi_poll(handles_.multi.get(), nullptr, 0, kPollMilliseconds, nullptr);
         }
     }
 
     void Finish(CURLcode result) {
         finished_ = true;
         result_ = result;
+    }
+
+    // At the end of the final response's headers: a length that is no number or above the limit ends
+    // the transfer before any of the body is read.
+    bool HeadersAcceptable() {
+        if (lengthText_ && !announced_) {
+            failure_ = HttpFailure::MalformedLength;
+            return false;
+        }
+        if (maxBody_ > 0 && announced_ && *announced_ > (encoded_ ? RawLimitFor(maxBody_) : maxBody_)) {
+            failure_ = HttpFailure::TooLarge;
+            return false;
+        }
+        return true;
     }
 
     // Headers arrive once per response: after a 1xx or a redirect that curl follows, a new set starts.
@@ -189,19 +316,24 @@ private:
             self->lengthText_.reset();
             self->announced_.reset();
             self->location_ = false;
+            self->encoded_ = false;
             self->responseHeaders_.clear();
         } else if (line.empty()) {
             long code = 0;
-            curl_easy_getinfo(self->easy_.get(), CURLINFO_RESPONSE_CODE, &code);
+            curl_easy_getinfo(self->handles_.easy.get(), CURLINFO_RESPONSE_CODE, &code);
             bool followed = code >= 300 && code < 400 && self->location_;
             if (code >= 200 && !followed) {
                 self->status_ = static_cast<int>(code);
                 self->headersDone_ = true;
+                if (!self->HeadersAcceptable()) return 0;
             }
         } else if (StartsWithNoCase(line, "content-length:")) {
             std::string_view value = Trim(line.substr(std::strlen("content-length:")));
             self->lengthText_ = std::string(value);
             self->announced_ = ParseContentLength(value);
+        } else if (StartsWithNoCase(line, "content-encoding:")) {
+            std::string_view value = Trim(line.substr(std::strlen("content-encoding:")));
+            self->encoded_ = !value.empty() && !SameTextNoCase(value, "identity");
         } else if (StartsWithNoCase(line, "location:")) {
             self->location_ = true;
         }
@@ -222,21 +354,39 @@ private:
             self->paused_ = true;  // curl keeps this chunk and offers it again after the pause
             return CURL_WRITEFUNC_PAUSE;
         }
+        self->bodyBytes_ += total;
+        if (self->maxBody_ > 0 && self->bodyBytes_ > self->maxBody_) {
+            self->failure_ = HttpFailure::TooLarge;
+            return 0;  // the limit is reached while the bytes arrive, never after
+        }
         self->pending_.insert(self->pending_.end(), data, data + total);
         return total;
     }
 
-    std::unique_ptr<CURLM, MultiDeleter> multi_;
-    std::unique_ptr<curl_slist, ListDeleter> headers_;  // must outlive the easy handle using it
-    std::unique_ptr<CURL, EasyDeleter> easy_;
+    // `now` counts the raw bytes on the wire, before any decoding.
+    static int OnProgress(void* context, curl_off_t, curl_off_t now, curl_off_t, curl_off_t) {
+        auto* self = static_cast<CurlResponse*>(context);
+        if (now > 0 && static_cast<uint64_t>(now) > RawLimitFor(self->maxBody_)) {
+            self->failure_ = HttpFailure::TooLarge;
+            return 1;
+        }
+        return 0;
+    }
+
+    std::shared_ptr<CurlShared> shared_;
+    std::unique_ptr<curl_slist, ListDeleter> headers_;  // must outlive the easy handle's use of it
+    TransferHandles handles_;
     bool attached_ = false;
     bool headersDone_ = false;
     bool location_ = false;
+    bool encoded_ = false;
     bool finished_ = false;
     bool paused_ = false;
-    bool broken_ = false;
+    HttpFailure failure_ = HttpFailure::None;
     CURLcode result_ = CURLE_OK;
     int status_ = 0;
+    uint64_t maxBody_ = 0;
+    uint64_t bodyBytes_ = 0;  // decoded, as handed to us by curl
     std::optional<std::string> lengthText_;
     std::optional<uint64_t> announced_;
     std::vector<std::pair<std::string, std::string>> responseHeaders_;  // of the final response
@@ -247,27 +397,37 @@ private:
 
 class CurlSession : public HttpSession {
 public:
-    explicit CurlSession(std::string agent) : agent_(std::move(agent)), stallSeconds_(StallSeconds()) {}
+    CurlSession(std::string agent, std::shared_ptr<CurlShared> shared)
+        : agent_(std::move(agent)), stallSeconds_(StallSeconds()), shared_(std::move(shared)) {}
 
-    std::unique_ptr<HttpResponse> Open(const std::string& url) override { return OpenWithHeaders(url, {}); }
+    std::unique_ptr<HttpResponse> Open(const std::string& url) override { return Send(url, {}); }
 
     std::unique_ptr<HttpResponse> OpenWithHeaders(const std::string& url, const HttpHeaders& headers) override {
+        HttpRequestOptions options;
+        options.headers = headers;
+        return Send(url, options);
+    }
+
+    std::unique_ptr<HttpResponse> Send(const std::string& url, const HttpRequestOptions& options) override {
         if (url.empty()) return nullptr;
-        auto response = std::make_unique<CurlResponse>();
-        if (!response->Start(url, agent_, stallSeconds_, headers)) return nullptr;
+        auto response = std::make_unique<CurlResponse>(shared_);
+        if (!response->Start(RequestSetup{url, agent_, stallSeconds_, options})) return nullptr;
         return response;
     }
 
 private:
     std::string agent_;
     long stallSeconds_;
+    std::shared_ptr<CurlShared> shared_;
 };
 
 }  // namespace
 
 std::unique_ptr<HttpSession> OpenHttpSession(const std::string& agent) {
     if (!InitCurlOnce()) return nullptr;
-    return std::make_unique<CurlSession>(agent);
+    auto shared = std::make_shared<CurlShared>();
+    if (!shared->Init()) return nullptr;
+    return std::make_unique<CurlSession>(agent, std::move(shared));
 }
 
 }  // namespace qr

@@ -42,14 +42,18 @@ inline bool IsHttpUrl(std::string_view url) {
     return StartsWithNoCase(url, "http://") || StartsWithNoCase(url, "https://");
 }
 
-// The announced length when the header is a plain decimal number; otherwise it cannot be checked.
+// The announced length when the header is a plain decimal number that fits in 63 bits. Anything
+// else (a 20-digit length included) is no length at all: the adaptors fail such a response rather
+// than read a body of unknown size.
 inline std::optional<uint64_t> ParseContentLength(std::string_view text) {
+    constexpr uint64_t kLargest = 0x7FFFFFFFFFFFFFFFull;
     if (text.empty() || text.size() > 19) return std::nullopt;
     uint64_t value = 0;
     for (char c : text) {
         if (c < '0' || c > '9') return std::nullopt;
         value = value * 10 + static_cast<uint64_t>(c - '0');
     }
+    if (value > kLargest) return std::nullopt;
     return value;
 }
 

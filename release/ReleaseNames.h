@@ -26,6 +26,7 @@ inline constexpr const char kSignatureSuffix[] = ".sig";
 inline constexpr int kLastItemKey = 999;                    // keys 0 to 999 of a version are read
 inline constexpr size_t kPatchListExaminedBytes = 200;      // of "patch.txt"
 inline constexpr size_t kLongestPublishedName = 200;        // the install directory goes in front
+inline constexpr uint64_t kMaxPatchListBytes = 4 << 10;     // "patch.txt" is a few lines
 inline constexpr uint64_t kMaxDescriptionBytes = 16 << 20;  // a description read whole to be checked
 inline constexpr size_t kMaxSignatureBytes = 256;           // a DER P-256 signature takes at most 72
 

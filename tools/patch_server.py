@@ -12,7 +12,16 @@ read again on every request, so a test can change them while the server runs:
   {"/tzan/x": {"mode": "hang", "seconds": 600}}            true length, then nothing
   {"/tzan/x": {"mode": "ignore-range"}}                    always the whole file with 200
   {"/tzan/x": {"mode": "no-validator"}}                    neither ETag nor Last-Modified
-  (any mode may add "validators": false for the same)
+  {"/tzan/x": {"mode": "endless", "chunk": 4096, "delay": 0}}  no length, bytes until the client leaves
+  {"/tzan/x": {"mode": "gzip"}}                             gzip transfer when the client accepts it
+  {"/tzan/x": {"mode": "redirect", "location": "http://..", "status": 302}}
+  {"/tzan/x": {"mode": "auth", "schemes": ["NTLM", "Negotiate"]}}  401 asking to log on
+  (any mode may add "validators": false for the same, and "before": 0.5 to wait that many seconds
+  before answering, so that completions can be reordered)
+
+With --gzip every file is sent gzip-compressed to a client that accepts it (not for ranges).
+Each request line in --requests names its connection ("connection": "c<N>", numbered from 1 per
+server), so a test counts the connections a client opened.
 
 Files carry an ETag and Last-Modified, and "Range: bytes=N-" (or N-M) is answered with 206 and a
 Content-Range, or 416 when it lies past the end; "If-Range" with a validator that no longer matches
@@ -24,6 +33,8 @@ Prints "READY <port>" on stdout once listening. Only standard library modules ar
 
 import argparse
 import email.utils
+import gzip
+import itertools
 import json
 import re
 import os
@@ -53,6 +64,8 @@ class PatchServer(ThreadingHTTPServer):
         self.faults_path = options.faults
         self.requests_path = options.requests
         self.stats_path = options.stats
+        self.gzip_all = options.gzip
+        self.connection_numbers = itertools.count(1)
         self.log_file = open(options.log, "a", encoding="utf-8") if options.log else None
         self.record_lock = threading.Lock()
         self.stopping = threading.Event()
@@ -100,6 +113,11 @@ class PatchServer(ThreadingHTTPServer):
 class PatchRequestHandler(BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
 
+    def setup(self):
+        super().setup()
+        with self.server.record_lock:
+            self.connection_id = "c%d" % next(self.server.connection_numbers)
+
     def version_string(self):
         return "QuorvelPatchServer/1"
 
@@ -120,16 +138,31 @@ class PatchRequestHandler(BaseHTTPRequestHandler):
             "user_agent": self.headers.get("User-Agent"),
             "cache_control": self.headers.get("Cache-Control"),
             "pragma": self.headers.get("Pragma"),
+            "connection": self.connection_id,
         }
-        for key, header in (("range", "Range"), ("if_range", "If-Range")):
+        for key, header in (("range", "Range"), ("if_range", "If-Range"), ("accept_encoding", "Accept-Encoding"),
+                            ("authorization", "Authorization")):
             if self.headers.get(header) is not None:  # only when sent, so plain requests read as before
                 entry[key] = self.headers.get(header)
         self.server.record(entry)
         fault = self.server.faults().get(path)
         if not isinstance(fault, dict):
             fault = None
-        if fault and fault.get("mode") == "status":
+        if fault and fault.get("before"):
+            self.server.stopping.wait(float(fault["before"]))
+        mode = fault.get("mode") if fault else None
+        if mode == "status":
             self.send_html(int(fault.get("status", 500)), send_body)
+            return
+        if mode == "redirect":
+            self.send_html(int(fault.get("status", 302)), send_body, [("Location", fault.get("location", "/"))])
+            return
+        if mode == "auth":
+            schemes = fault.get("schemes", ["NTLM", "Negotiate"])
+            self.send_html(401, send_body, [("WWW-Authenticate", scheme) for scheme in schemes])
+            return
+        if mode == "endless":
+            self.send_endless(fault, send_body)
             return
         file_path = self.local_path(path)
         if file_path is None:
@@ -158,16 +191,61 @@ class PatchRequestHandler(BaseHTTPRequestHandler):
             return None
         return candidate if os.path.isfile(candidate) else None
 
-    def send_html(self, status, send_body):
+    def send_html(self, status, send_body, extra_headers=()):
         reason = self.responses.get(status, ("Error",))[0]
         body = ("<!DOCTYPE html>\n<html><head><title>%d %s</title></head>"
                 "<body><h1>%d %s</h1></body></html>\n" % (status, reason, status, reason)).encode()
         self.send_response(status)
         self.send_header("Content-Type", "text/html; charset=utf-8")
+        for name, value in extra_headers:
+            self.send_header(name, value)
         self.send_header("Content-Length", str(len(body)))
         self.end_headers()
         if send_body:
             self.wfile.write(body)
+
+    def send_endless(self, fault, send_body):
+        """A body without a length that never ends: the client has to give up on its own."""
+        self.send_response(200)
+        self.send_header("Content-Type", "text/plain")
+        self.send_header("Connection", "close")
+        self.close_connection = True
+        self.end_headers()
+        if not send_body:
+            return
+        chunk = b"x" * max(1, int(fault.get("chunk", 65536)))
+        delay = float(fault.get("delay", 0))
+        sent = 0
+        try:
+            while not self.server.stopping.is_set():
+                self.wfile.write(chunk)
+                sent += len(chunk)
+                if delay:
+                    time.sleep(delay)
+        except OSError:
+            pass
+        finally:
+            self.server.record_sent({"path": urllib.parse.urlsplit(self.path).path, "status": 200, "bytes": sent})
+
+    def accepts_gzip(self):
+        accepted = self.headers.get("Accept-Encoding") or ""
+        return any(part.split(";")[0].strip().lower() == "gzip" for part in accepted.split(","))
+
+    def send_gzipped(self, f, etag, modified, send_body):
+        body = gzip.compress(f.read())
+        self.sent_status = 200
+        self.send_response(200)
+        ext = os.path.splitext(f.name)[1].lower()
+        self.send_header("Content-Type", CONTENT_TYPES.get(ext, "application/octet-stream"))
+        self.send_header("Content-Encoding", "gzip")
+        self.send_header("Vary", "Accept-Encoding")
+        self.send_header("ETag", etag[:-1] + '-gzip"')
+        self.send_header("Last-Modified", modified)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        if send_body:
+            self.wfile.write(body)
+            self.sent += len(body)
 
     def wanted_range(self, size, validators, mode):
         """(first, last) of a satisfiable Range, "unsatisfiable", or None for the whole file."""
@@ -196,6 +274,9 @@ class PatchRequestHandler(BaseHTTPRequestHandler):
         with_validators = mode != "no-validator" and fault.get("validators", True) if fault else True
         validators = (etag, modified) if with_validators else ()
         wanted = self.wanted_range(size, validators, mode)
+        if wanted is None and (mode == "gzip" or self.server.gzip_all) and self.accepts_gzip():
+            self.send_gzipped(f, etag, modified, send_body)
+            return
         if wanted == "unsatisfiable":
             self.sent_status = 416
             self.send_response(416)
@@ -245,7 +326,7 @@ class PatchRequestHandler(BaseHTTPRequestHandler):
             self.wfile.flush()
             self.server.stopping.wait(float(fault.get("seconds", 600)))
             self.hang_up()
-        elif mode is None or mode in ("ignore-range", "no-validator"):
+        elif mode is None or mode in ("ignore-range", "no-validator", "gzip"):
             if status == 206:
                 self.copy(f, size)
             else:
@@ -296,6 +377,7 @@ def parse_args(argv):
     p.add_argument("--faults", help="JSON file of fault modes per URL path, read on every request")
     p.add_argument("--requests", help="append one JSON line per request to this file")
     p.add_argument("--stats", help="append one JSON line per file response (path, status, bytes sent)")
+    p.add_argument("--gzip", action="store_true", help="send files gzip-compressed to clients that accept it")
     p.add_argument("--log", help="write the access log to this file (default: no log)")
     p.add_argument("--tls-cert", help="serve HTTPS with this PEM certificate (with --tls-key)")
     p.add_argument("--tls-key", help="the certificate's PEM private key")

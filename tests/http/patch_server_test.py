@@ -153,9 +153,9 @@ class PatchServerTest(unittest.TestCase):
         with open(self.requests) as f:
             entries = [json.loads(line) for line in f]
         self.assertEqual([{"method": "GET", "path": "/tzan/patch.txt", "user_agent": "QR",
-                           "cache_control": "no-cache", "pragma": "no-cache"},
+                           "cache_control": "no-cache", "pragma": "no-cache", "connection": "c1"},
                           {"method": "HEAD", "path": "/tzan/patch/f.bin", "user_agent": None,
-                           "cache_control": None, "pragma": None}], entries)
+                           "cache_control": None, "pragma": None, "connection": "c2"}], entries)
 
     def test_ranges_validators_and_bytes_sent(self):
         self.server.terminate()

@@ -23,3 +23,9 @@ endif()
 if(NOT WIN32)
   add_subdirectory(${PROJECT_SOURCE_DIR}/bench/http ${CMAKE_BINARY_DIR}/bench/http)
 endif()
+
+# The launcher's patch list download is Windows code of its own; the Windows test executable holds it.
+if(WIN32)
+  target_sources(quorvel_tests PRIVATE ${PROJECT_SOURCE_DIR}/app/PatchListFetch_win.cpp)
+  target_link_libraries(quorvel_tests PRIVATE urlmon wininet ole32 uuid)
+endif()

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 
@@ -104,11 +105,12 @@ std::map<std::string, std::string> sharedFaults;
 
 }  // namespace
 
-PatchServer::PatchServer() {
+PatchServer::PatchServer(PatchServerOptions options) {
 #ifdef _WIN32
+    if (options.tls) throw std::runtime_error("patch server: no HTTPS under Wine");
     UseSharedServer();
 #else
-    StartOwnServer();
+    StartOwnServer(options);
 #endif
     try {
         WriteFaults();
@@ -135,7 +137,7 @@ void PatchServer::UseSharedServer() {
 }
 
 #ifndef _WIN32
-void PatchServer::StartOwnServer() {
+void PatchServer::StartOwnServer(const PatchServerOptions& options) {
     scratch_ = std::make_unique<TempDir>();
     root_ = scratch_->Join("root");
     faultsPath_ = scratch_->Join("faults.json");
@@ -147,6 +149,15 @@ void PatchServer::StartOwnServer() {
     std::string script = std::string(QR_SOURCE_DIR) + "/tools/patch_server.py";
     std::vector<std::string> args = {python, script, "--root", root_, "--port", "0", "--faults", faultsPath_,
                                      "--requests", requestsPath_, "--exit-on-stdin-eof"};
+    if (options.tls) {
+        certificate_ = scratch_->Join("cert.pem");
+        const std::string key = scratch_->Join("key.pem");
+        const std::string make = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 2"
+                                 " -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 -keyout '" + key +
+                                 "' -out '" + certificate_ + "' >/dev/null 2>&1";
+        if (std::system(make.c_str()) != 0) throw std::runtime_error("patch server: openssl cannot make a certificate");
+        args.insert(args.end(), {"--tls-cert", certificate_, "--tls-key", key});
+    }
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -192,10 +203,10 @@ void PatchServer::StartOwnServer() {
         Stop();  // the constructor will not finish, so the destructor will not run
         throw std::runtime_error("patch server did not report READY (got \"" + line + "\")");
     }
-    baseUrl_ = "http://127.0.0.1:" + std::to_string(port);
+    baseUrl_ = (options.tls ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(port);
 }
 #else
-void PatchServer::StartOwnServer() {}
+void PatchServer::StartOwnServer(const PatchServerOptions&) {}
 #endif
 
 PatchServer::~PatchServer() { Stop(); }
@@ -290,9 +301,16 @@ std::vector<ServedRequest> PatchServer::Requests() const {
         if (path.rfind(prefix_ + "/", 0) != 0) continue;  // another object's directory
         requests.push_back({JsonField(line, "method"), path.substr(prefix_.size()), JsonField(line, "user_agent"),
                             JsonField(line, "cache_control"), JsonField(line, "pragma"),
-                            JsonField(line, "range"), JsonField(line, "if_range")});
+                            JsonField(line, "range"), JsonField(line, "if_range"), JsonField(line, "connection"),
+                            JsonField(line, "accept_encoding"), JsonField(line, "authorization")});
     }
     return requests;
+}
+
+size_t PatchServer::ConnectionCount() const {
+    std::set<std::string> connections;
+    for (const ServedRequest& request : Requests()) connections.insert(request.connection);
+    return connections.size();
 }
 
 }  // namespace qr::test

@@ -22,18 +22,27 @@ struct ServedRequest {
     std::string pragma;
     std::string range;
     std::string ifRange;
+    std::string connection;  // "c<N>": requests with the same value came over one connection
+    std::string acceptEncoding;
+    std::string authorization;
+};
+
+struct PatchServerOptions {
+    bool tls = false;  // HTTPS with a fresh self-signed certificate (own servers only, not under Wine)
 };
 
 class PatchServer {
 public:
     // Throws std::runtime_error when no server can be had.
-    PatchServer();
+    explicit PatchServer(PatchServerOptions options = {});
     ~PatchServer();
     PatchServer(const PatchServer&) = delete;
     PatchServer& operator=(const PatchServer&) = delete;
 
     // Address of `path` ("/tzan/patch.txt") on this server.
     std::string url(const std::string& path) const;
+    // The certificate an HTTPS server presents (PEM); empty for plain HTTP.
+    const std::string& certificate() const { return certificate_; }
     // The directory served at "/", to write files into.
     const std::string& root() const { return root_; }
     // Writes `bytes` to the file served at `path`, creating its directories.
@@ -43,9 +52,11 @@ public:
     void SetFault(const std::string& path, const std::string& faultJson);
     void ClearFaults();
     std::vector<ServedRequest> Requests() const;
+    // How many connections the requests for this object's paths came over.
+    size_t ConnectionCount() const;
 
 private:
-    void StartOwnServer();
+    void StartOwnServer(const PatchServerOptions& options);
     void UseSharedServer();
     void WriteFaults() const;
     void Stop();
@@ -56,6 +67,7 @@ private:
     std::string root_;
     std::string faultsPath_;
     std::string requestsPath_;
+    std::string certificate_;
     std::vector<std::pair<std::string, std::string>> faults_;  // full path, JSON object
     long pid_ = -1;       // own server process
     int lifelineFd_ = -1;  // its stdin: the server stops when this closes, even if we crash

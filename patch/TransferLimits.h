@@ -1,0 +1,43 @@
+// The bounds every download of a run is held to while its bytes arrive, so that no server, mirror or
+// network in between can fill the player's disk or keep a run waiting without end.
+#pragma once
+
+#include <cstdint>
+#include <utility>
+
+#include "platform/HttpClient.h"
+#include "release/ReleaseNames.h"
+
+namespace qr {
+
+inline constexpr uint64_t kPatchListByteLimit = kMaxPatchListBytes;
+inline constexpr uint64_t kDescriptionByteLimit = kMaxDescriptionBytes;
+inline constexpr uint64_t kSignatureByteLimit = kMaxSignatureBytes;
+
+// The patch list, the description and its signature are small: all of each must arrive in this time.
+inline constexpr unsigned kSmallDocumentDeadlineSeconds = 120;
+// An item may be large, but must keep coming: less than this rate over the window breaks it.
+inline constexpr unsigned kItemMinBytesPerSecond = 1024;
+inline constexpr unsigned kItemRateWindowSeconds = 30;
+
+// A small document: asked for compressed, at most `byteLimit` decoded bytes, within the deadline.
+inline HttpRequestOptions SmallDocumentRequest(uint64_t byteLimit) {
+    HttpRequestOptions options;
+    options.acceptCompressed = true;
+    options.maxBodyBytes = byteLimit;
+    options.totalDeadlineSeconds = kSmallDocumentDeadlineSeconds;
+    return options;
+}
+
+// An item: no more than its described size when the description gives one (0: not known), at the
+// minimum rate.
+inline HttpRequestOptions ItemRequest(uint64_t describedSize, HttpHeaders headers = {}) {
+    HttpRequestOptions options;
+    options.headers = std::move(headers);
+    options.maxBodyBytes = describedSize;
+    options.minBytesPerSecond = kItemMinBytesPerSecond;
+    options.rateWindowSeconds = kItemRateWindowSeconds;
+    return options;
+}
+
+}  // namespace qr
