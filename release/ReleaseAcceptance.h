@@ -18,7 +18,10 @@ struct UtcDate {
 };
 // Strict "YYYY-MM-DD" naming a real day.
 std::optional<UtcDate> ParseExpiryDate(std::string_view text);
+std::string FormatExpiryDate(const UtcDate& date);  // "YYYY-MM-DD"
 UtcDate TodayUtc();
+UtcDate UtcDateInDays(int days);  // today plus `days`
+bool DateBefore(const UtcDate& a, const UtcDate& b);
 
 enum class ReleaseRefusal { None, BadSignature, LowerVersion, Expired, MalformedExpiry };
 
