@@ -83,11 +83,10 @@ UtcDate UtcDateInDays(int daysAhead) {
 
 ReleaseRefusal CheckSignedRelease(const std::string& installedVersion, const std::string& remoteVersion,
                                   const std::string& expires, const UtcDate& today) {
-    if (expires != kAbsent) {
-        const auto date = ParseExpiryDate(expires);
-        if (!date) return ReleaseRefusal::MalformedExpiry;
-        if (DateBefore(*date, today)) return ReleaseRefusal::Expired;
-    }
+    if (expires == kAbsent) return ReleaseRefusal::NoExpiry;
+    const auto date = ParseExpiryDate(expires);
+    if (!date) return ReleaseRefusal::MalformedExpiry;
+    if (DateBefore(*date, today)) return ReleaseRefusal::Expired;
     if (installedVersion != remoteVersion && VersionNumber(remoteVersion) < VersionNumber(installedVersion))
         return ReleaseRefusal::LowerVersion;
     return ReleaseRefusal::None;
@@ -111,6 +110,9 @@ DescriptionAcceptance AcceptDescription(std::string_view description, std::strin
         case ReleaseRefusal::BadSignature: break;
         case ReleaseRefusal::LowerVersion:
             result.reason = "refused: the description's version " + remote + " is below the installed " + installedVersion;
+            break;
+        case ReleaseRefusal::NoExpiry:
+            result.reason = "refused: the description has no expiry date";
             break;
         case ReleaseRefusal::Expired:
         case ReleaseRefusal::MalformedExpiry:

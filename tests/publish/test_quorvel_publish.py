@@ -333,6 +333,15 @@ class TwoTrees(Release):
         self.patch(install)
         smaller["ui/skin/button.bmp"] = tree["ui/skin/button.bmp"]
         self.assert_at(install, smaller)
+        # Said in the publish it leaves the tree, not in every later one; said again if it comes back and goes.
+        del smaller["ui/skin/button.bmp"]
+        smaller["readme.txt"] = b"v3"
+        self.assertNotIn("no longer in the tree", self.publish(103, smaller))
+        smaller["ui/skin/button.bmp"] = b"back again"
+        self.publish(104, smaller)
+        del smaller["ui/skin/button.bmp"]
+        smaller["readme.txt"] = b"v5"
+        self.assertIn("warning: ui/skin/button.bmp is no longer in the tree", self.publish(105, smaller))
 
 
 class Refusals(Release):

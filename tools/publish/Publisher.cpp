@@ -144,7 +144,11 @@ private:
             return false;
         }
         for (const std::string& note : plan->notes) out_ << "note: " << note << "\n";
+        // Said once, in the publish it leaves the tree; the description records it for later runs.
+        std::vector<std::string> leaving;
         for (const std::string& name : plan->removed)
+            if (!history.gone.count(name)) leaving.push_back(name);
+        for (const std::string& name : leaving)
             err_ << "warning: " << name << " is no longer in the tree, but players keep it: a release cannot "
                  << "delete files\n";
 
@@ -177,6 +181,8 @@ private:
 
         DescriptionText described = DescribeRelease(history, *plan, archiveDigest);
         described.Set("VERSION", "expires", FormatExpiryDate(UtcDateInDays(o_.expiresDays)));
+        for (size_t i = 0; i < leaving.size(); ++i)
+            described.Set(RemovedSectionName(plan->section), std::to_string(i), leaving[i]);
         if (!StageDescription(staged, described.Format(), problem)) return false;
         if (!patchList.empty() && !staged.Stage(Tzan(kPatchListFileName), Bytes(patchList), problem)) return false;
         bool placeholderNews = false;
