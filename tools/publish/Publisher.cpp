@@ -151,38 +151,22 @@ private:
         for (const std::string& name : leaving)
             err_ << "warning: " << name << " is no longer in the tree, but players keep it: a release cannot "
                  << "delete files\n";
+        return WriteVersion(history, *plan, leaving, patchList, problem);
+    }
 
+    bool WriteVersion(const ReleaseHistory& history, const ReleasePlan& plan, const std::vector<std::string>& leaving,
+                      const std::string& patchList, std::string& problem) {
         fs_.MakeDirectory(JoinPath(o_.releaseDir, "tzan"));
         fs_.MakeDirectory(Tzan("patch"));
         StagedFiles staged(fs_);
         uint64_t bytes = 0;
-        std::vector<std::string> plainFiles = plan->plainItems;
-        plainFiles.insert(plainFiles.end(), plan->rewritten.begin(), plan->rewritten.end());
-        std::sort(plainFiles.begin(), plainFiles.end());
-        plainFiles.erase(std::unique(plainFiles.begin(), plainFiles.end()), plainFiles.end());
-        size_t done = 0;
-        for (const std::string& name : plainFiles) {
-            Progress("copying", ++done, plainFiles.size());
-            const std::string served = ServedPath(name);
-            MakeParents(fs_, Tzan("patch"), served);
-            if (!staged.Stage(Served(served), CopyChecked(fs_, JoinPath(o_.treeDir, name), plan->target.at(name)), problem))
-                return false;
-            bytes += plan->target.at(name).size;
-        }
         FileDigest archiveDigest;
-        if (!plan->archiveName.empty()) {
-            MakeParents(fs_, Tzan("patch"), plan->archiveName);
-            if (!staged.Stage(Served(plan->archiveName),
-                              [&](WritableFile& file, std::string& why) { return WriteArchive(*plan, file, archiveDigest, why); },
-                              problem))
-                return false;
-            bytes += archiveDigest.size;
-        }
+        if (!StageGameFiles(staged, plan, archiveDigest, bytes, problem)) return false;
 
-        DescriptionText described = DescribeRelease(history, *plan, archiveDigest);
+        DescriptionText described = DescribeRelease(history, plan, archiveDigest);
         described.Set("VERSION", "expires", FormatExpiryDate(UtcDateInDays(o_.expiresDays)));
         for (size_t i = 0; i < leaving.size(); ++i)
-            described.Set(RemovedSectionName(plan->section), std::to_string(i), leaving[i]);
+            described.Set(RemovedSectionName(plan.section), std::to_string(i), leaving[i]);
         if (!StageDescription(staged, described.Format(), problem)) return false;
         if (!patchList.empty() && !staged.Stage(Tzan(kPatchListFileName), Bytes(patchList), problem)) return false;
         bool placeholderNews = false;
@@ -190,19 +174,48 @@ private:
         if (!staged.Commit(problem) || !KeepState(problem)) return false;
         if (placeholderNews)
             out_ << "note: wrote a placeholder news page " << Tzan(kNewsPageName) << "; replace it with your own\n";
+        Summarize(plan, bytes, patchList);
+        return true;
+    }
 
-        const size_t files = plan->plainItems.size() + plan->archiveEntries.size();
-        out_ << "published version " << plan->section << ": " << files << " new or changed file"
-             << (files == 1 ? "" : "s") << " (" << plan->plainItems.size() << " plain";
-        if (!plan->archiveName.empty())
-            out_ << ", " << plan->archiveEntries.size() << " in " << plan->archiveName;
+    bool StageGameFiles(StagedFiles& staged, const ReleasePlan& plan, FileDigest& archiveDigest, uint64_t& bytes,
+                        std::string& problem) {
+        std::vector<std::string> plainFiles = plan.plainItems;
+        plainFiles.insert(plainFiles.end(), plan.rewritten.begin(), plan.rewritten.end());
+        std::sort(plainFiles.begin(), plainFiles.end());
+        plainFiles.erase(std::unique(plainFiles.begin(), plainFiles.end()), plainFiles.end());
+        size_t done = 0;
+        for (const std::string& name : plainFiles) {
+            Progress("copying", ++done, plainFiles.size());
+            const std::string served = ServedPath(name);
+            MakeParents(fs_, Tzan("patch"), served);
+            if (!staged.Stage(Served(served), CopyChecked(fs_, JoinPath(o_.treeDir, name), plan.target.at(name)), problem))
+                return false;
+            bytes += plan.target.at(name).size;
+        }
+        if (!plan.archiveName.empty()) {
+            MakeParents(fs_, Tzan("patch"), plan.archiveName);
+            if (!staged.Stage(Served(plan.archiveName),
+                              [&](WritableFile& file, std::string& why) { return WriteArchive(plan, file, archiveDigest, why); },
+                              problem))
+                return false;
+            bytes += archiveDigest.size;
+        }
+        return true;
+    }
+
+    void Summarize(const ReleasePlan& plan, uint64_t bytes, const std::string& patchList) {
+        const size_t files = plan.plainItems.size() + plan.archiveEntries.size();
+        out_ << "published version " << plan.section << ": " << files << " new or changed file"
+             << (files == 1 ? "" : "s") << " (" << plan.plainItems.size() << " plain";
+        if (!plan.archiveName.empty())
+            out_ << ", " << plan.archiveEntries.size() << " in " << plan.archiveName;
         out_ << "), " << bytes << " bytes written to " << Tzan("patch");
-        if (!plan->rewritten.empty()) out_ << ", " << plan->rewritten.size() << " older item(s) now serve the new content";
+        if (!plan.rewritten.empty()) out_ << ", " << plan.rewritten.size() << " older item(s) now serve the new content";
         out_ << (key_ ? ", signed" : ", unsigned") << "\n";
         if (patchList.empty() && !fs_.OpenRead(Tzan(kPatchListFileName)))
             out_ << "note: there is no " << Tzan(kPatchListFileName) << " yet; give --base-url once so that launchers find "
                  << "the release\n";
-        return true;
     }
 
     void Progress(const char* step, size_t done, size_t total) {
@@ -341,10 +354,6 @@ private:
         return text;
     }
 
-    const PublishOptions& o_;
-    FileSystem& fs_;
-    std::ostream& out_;
-    std::ostream& err_;
     void ReadNewsLine(const std::string& patchList) {
         const size_t at = patchList.find("\nnews=");
         if (at == std::string::npos) return;
@@ -352,6 +361,10 @@ private:
         newsUrl_ = patchList.substr(from, patchList.find('\n', from) - from);
     }
 
+    const PublishOptions& o_;
+    FileSystem& fs_;
+    std::ostream& out_;
+    std::ostream& err_;
     std::optional<std::string> key_;
     std::string newsUrl_;
     std::string description_;
