@@ -516,6 +516,15 @@ class Operator(Release):
         out = self.publish(102, tree, "--allow-empty")
         self.assertNotIn("placeholder", out)
 
+    def test_files_over_the_items_limit_are_said_to_go_into_the_archive(self):
+        tree = first_tree()
+        tree.update({"many/f%04d.txt" % i: b"%d" % i for i in range(1000)})
+        out = self.publish(101, tree)
+        self.assertIn("file(s) go into the archive: a version holds at most 1000 items", out)
+        info = patch_info(self.release)
+        self.assertEqual(1000, len(info["101"]))
+        self.assertEqual(len(tree) - 999, len(info["101.contents"]))
+
     def test_the_base_install_patches_to_the_newest_version(self):
         server = PatchServer(self.release)
         self.serve_with(server)
