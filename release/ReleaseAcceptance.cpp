@@ -1,5 +1,6 @@
 #include "release/ReleaseAcceptance.h"
 
+#include <cstdio>
 #include <ctime>
 #include <tuple>
 
@@ -28,11 +29,17 @@ bool ReadDigits(std::string_view text, size_t at, size_t count, int& value) {
     return true;
 }
 
-bool Before(const UtcDate& a, const UtcDate& b) {
+}  // namespace
+
+bool DateBefore(const UtcDate& a, const UtcDate& b) {
     return std::tie(a.year, a.month, a.day) < std::tie(b.year, b.month, b.day);
 }
 
-}  // namespace
+std::string FormatExpiryDate(const UtcDate& date) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d", date.year, date.month, date.day);
+    return text;
+}
 
 bool DescriptionSignatureValid(std::string_view description, std::string_view derSignature,
                                std::string_view publicKeyPem) {
@@ -56,9 +63,11 @@ std::optional<UtcDate> ParseExpiryDate(std::string_view text) {
     return date;
 }
 
-UtcDate TodayUtc() {
+UtcDate TodayUtc() { return UtcDateInDays(0); }
+
+UtcDate UtcDateInDays(int daysAhead) {
     // Days since 1970-01-01 to a civil date, without gmtime's shared buffer.
-    long long days = static_cast<long long>(std::time(nullptr)) / 86400;
+    long long days = static_cast<long long>(std::time(nullptr)) / 86400 + daysAhead;
     days += 719468;
     const long long era = (days >= 0 ? days : days - 146096) / 146097;
     const long long dayOfEra = days - era * 146097;
@@ -74,11 +83,10 @@ UtcDate TodayUtc() {
 
 ReleaseRefusal CheckSignedRelease(const std::string& installedVersion, const std::string& remoteVersion,
                                   const std::string& expires, const UtcDate& today) {
-    if (expires != kAbsent) {
-        const auto date = ParseExpiryDate(expires);
-        if (!date) return ReleaseRefusal::MalformedExpiry;
-        if (Before(*date, today)) return ReleaseRefusal::Expired;
-    }
+    if (expires == kAbsent) return ReleaseRefusal::NoExpiry;
+    const auto date = ParseExpiryDate(expires);
+    if (!date) return ReleaseRefusal::MalformedExpiry;
+    if (DateBefore(*date, today)) return ReleaseRefusal::Expired;
     if (installedVersion != remoteVersion && VersionNumber(remoteVersion) < VersionNumber(installedVersion))
         return ReleaseRefusal::LowerVersion;
     return ReleaseRefusal::None;
@@ -102,6 +110,9 @@ DescriptionAcceptance AcceptDescription(std::string_view description, std::strin
         case ReleaseRefusal::BadSignature: break;
         case ReleaseRefusal::LowerVersion:
             result.reason = "refused: the description's version " + remote + " is below the installed " + installedVersion;
+            break;
+        case ReleaseRefusal::NoExpiry:
+            result.reason = "refused: the description has no expiry date";
             break;
         case ReleaseRefusal::Expired:
         case ReleaseRefusal::MalformedExpiry:

@@ -18,12 +18,15 @@ struct UtcDate {
 };
 // Strict "YYYY-MM-DD" naming a real day.
 std::optional<UtcDate> ParseExpiryDate(std::string_view text);
+std::string FormatExpiryDate(const UtcDate& date);  // "YYYY-MM-DD"
 UtcDate TodayUtc();
+UtcDate UtcDateInDays(int days);  // today plus `days`
+bool DateBefore(const UtcDate& a, const UtcDate& b);
 
-enum class ReleaseRefusal { None, BadSignature, LowerVersion, Expired, MalformedExpiry };
+enum class ReleaseRefusal { None, BadSignature, LowerVersion, Expired, MalformedExpiry, NoExpiry };
 
-// `expires` is the [VERSION] value, "NULL" when absent. The description stays valid through its
-// expiry day.
+// `expires` is the [VERSION] value, "NULL" when absent: a signed description without a date could
+// be replayed forever. The description stays valid through its expiry day.
 ReleaseRefusal CheckSignedRelease(const std::string& installedVersion, const std::string& remoteVersion,
                                   const std::string& expires, const UtcDate& today);
 

@@ -10,6 +10,7 @@ namespace {
 
 constexpr const char kHashSectionSuffix[] = ".sha256";
 constexpr const char kContentsSectionSuffix[] = ".contents";
+constexpr const char kRemovedSectionSuffix[] = ".removed";
 
 ItemDigest ReadItemDigest(const PatchInfoLookup& lookup, const ItemOrigin& origin) {
     ItemDigest result;
@@ -42,6 +43,10 @@ std::string HashSectionName(const std::string& versionSection) { return versionS
 
 std::string ContentsSectionName(const std::string& versionSection) {
     return versionSection + kContentsSectionSuffix;
+}
+
+std::string RemovedSectionName(const std::string& versionSection) {
+    return versionSection + kRemovedSectionSuffix;
 }
 
 std::optional<FileDigest> ParseDigestLine(std::string_view value) {

@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -27,6 +28,9 @@ bool SameContent(const FileDigest& a, const FileDigest& b);
 // "103" -> "103.sha256" / "103.contents"; the argument is the version's section name as it stands.
 std::string HashSectionName(const std::string& versionSection);
 std::string ContentsSectionName(const std::string& versionSection);
+// "103.removed": for the publisher alone, the names that left the game tree with that version
+// (players keep them); launchers never read it.
+std::string RemovedSectionName(const std::string& versionSection);
 
 // Strict: exactly 64 lowercase hex digits, one blank, a decimal size without sign or leading zeros
 // (a lone "0" is allowed) that fits in 63 bits. Anything else, trailing blanks included, is absent.
@@ -125,6 +129,7 @@ struct ReleaseHistory {
     std::map<std::string, FileDigest> servedPlain;  // plain item name -> bytes served for it
     std::map<std::string, FileDigest> archives;  // archive item name -> its bytes
     std::map<std::string, std::map<std::string, FileDigest>> archiveContents;
+    std::set<std::string> gone;                  // left the tree in a version, not brought again since
     bool empty() const { return versions.empty(); }
     int lastVersion() const { return versions.empty() ? 0 : versions.back().number; }
 };

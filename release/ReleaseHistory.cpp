@@ -90,6 +90,8 @@ std::optional<ReleaseHistory> ReadReleaseHistory(const std::string& patchInfoTex
     // Every name is served once: all lines that describe it must agree. The newest version that
     // brings a name decides what players on the newest version have.
     for (const PublishedVersion& v : history.versions) {
+        if (const IniSection* removed = history.ini.Find(RemovedSectionName(v.section)))
+            for (const auto& [key, name] : removed->entries) history.gone.insert(name);
         for (size_t i = 0; i < v.items.size(); ++i) {
             const std::string& name = v.items[i];
             auto& served = IsArchiveItem(name) ? history.archives : history.servedPlain;
@@ -100,9 +102,13 @@ std::optional<ReleaseHistory> ReadReleaseHistory(const std::string& patchInfoTex
             }
             if (IsArchiveItem(name)) {
                 history.archiveContents[name] = v.contents;
-                for (const auto& [entry, digest] : v.contents) history.tree[entry] = digest;
+                for (const auto& [entry, digest] : v.contents) {
+                    history.tree[entry] = digest;
+                    history.gone.erase(entry);
+                }
             } else {
                 history.tree[name] = v.itemDigests[i];
+                history.gone.erase(name);
             }
         }
     }

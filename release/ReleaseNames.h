@@ -22,6 +22,9 @@ inline constexpr const char kTempSuffix[] = ".qrtmp";
 inline constexpr const char kPartialRecordSuffix[] = ".qrpart";
 // The description's signature is served at the description's address followed by this.
 inline constexpr const char kSignatureSuffix[] = ".sig";
+// The game the launcher starts, and the news page a publisher places beside the description.
+inline constexpr const char kGameFileName[] = "QuorvelRPG.bin";
+inline constexpr const char kNewsPageName[] = "news.html";
 
 inline constexpr int kLastItemKey = 999;                    // keys 0 to 999 of a version are read
 inline constexpr size_t kPatchListExaminedBytes = 200;      // of "patch.txt"

@@ -176,7 +176,7 @@ class VerifyRepair(Case):
             self.serve(served.get(name, name), data)
         h = {n: digest_line(d) for n, d in list(self.plain.items()) + list(self.archives.items())}
         self.description(
-            "[VERSION]\r\nversion=102\r\n"
+            "[VERSION]\r\nversion=102\r\nexpires=2999-12-31\r\n"
             "[101]\r\n0=data/map01.map\r\n1=patch101.zip\r\n2=readme.txt\r\n"
             "[101.sha256]\r\n0=%s\r\n1=%s\r\n2=%s\r\n"
             "[101.contents]\r\n%s"

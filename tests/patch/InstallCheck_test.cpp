@@ -25,7 +25,8 @@ protected:
         test::WriteFileBytes(dir.Join("game.bin"), "damaged");
     }
     std::string Description(const std::string& version = "102", const std::string& extra = "") {
-        return "[VERSION]\r\nversion=" + version + "\r\n" + extra + "[102]\r\n0=game.bin\r\n[102.sha256]\r\n0=" +
+        const std::string dated = extra.find("expires=") == std::string::npos ? "expires=2999-12-31\r\n" + extra : extra;
+        return "[VERSION]\r\nversion=" + version + "\r\n" + dated + "[102]\r\n0=game.bin\r\n[102.sha256]\r\n0=" +
                DigestLineOf(game) + "\r\n";
     }
     void Publish(const std::string& text, const std::string& signedText) {

@@ -33,7 +33,7 @@ protected:
     }
 
     // Version 102 brings game.bin and a map (served as .bap); the description is signed.
-    std::string Release(const std::string& versionLines = "version=102\r\n") {
+    std::string Release(const std::string& versionLines = "version=102\r\nexpires=2999-12-31\r\n") {
         const std::string game = "new game bytes", map = "new map";
         Serve("game.bin", game);
         Serve("maps/one.bap", map);
@@ -106,7 +106,8 @@ TEST_F(SignedReleaseTest, DescriptionsThatDoNotVerifyTakeTheRunAgainPathAndAreNo
 
 TEST_F(SignedReleaseTest, LowerOrExpiredSignedVersionsAreRefusedAndEqualTextIsUpToDate) {
     const std::vector<std::pair<std::string, std::string>> refused = {
-        {"lower", "version=100\r\n"},
+        {"lower", "version=100\r\nexpires=2999-12-31\r\n"},
+        {"undated", "version=102\r\n"},
         {"expired", "version=102\r\nexpires=2000-01-01\r\n"},
         {"malformed expiry", "version=102\r\nexpires=someday\r\n"},
         {"same but expired", "version=101\r\nexpires=2000-01-01\r\n"},
@@ -118,7 +119,7 @@ TEST_F(SignedReleaseTest, LowerOrExpiredSignedVersionsAreRefusedAndEqualTextIsUp
         ExpectRefusedDescription(what);
     }
     Reset();
-    Publish(Release("version=101\r\n"));
+    Publish(Release("version=101\r\nexpires=2999-12-31\r\n"));
     Run();
     EXPECT_TRUE(log->Has("finished ok"));
     EXPECT_EQ(http.requests, (std::vector<std::string>{kInfoUrl, kSigUrl}));
@@ -180,7 +181,7 @@ TEST_F(SignedReleaseTest, SignedArchivesAreHeldToTheirDigestBeforeUnpacking) {
     zip.Add("data/inside.txt", "from the archive");
     const std::string archive = zip.Build();
     Serve("patch102.zip", archive);
-    std::string text = "[VERSION]\r\nversion=102\r\n[102]\r\n0=patch102.zip\r\n[102.sha256]\r\n0=" +
+    std::string text = "[VERSION]\r\nversion=102\r\nexpires=2999-12-31\r\n[102]\r\n0=patch102.zip\r\n[102.sha256]\r\n0=" +
                        DigestLineOf(archive) + "\r\n";
     Publish(text);
     Run();

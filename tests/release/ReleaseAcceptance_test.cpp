@@ -20,7 +20,9 @@ ItemDigest DigestOf(const DownloadListResult& list, const std::string& name) {
 }
 
 TEST(ReleaseCheck, ExpiryIsStrictAndLastsThroughItsDay) {
-    EXPECT_EQ(CheckSignedRelease("101", "102", kAbsent, kToday), ReleaseRefusal::None);
+    // Without a date a signed description could be replayed forever.
+    EXPECT_EQ(CheckSignedRelease("101", "102", kAbsent, kToday), ReleaseRefusal::NoExpiry);
+    EXPECT_EQ(CheckSignedRelease("102", "102", kAbsent, kToday), ReleaseRefusal::NoExpiry);
     EXPECT_EQ(CheckSignedRelease("101", "102", "2026-12-08", kToday), ReleaseRefusal::None);
     EXPECT_EQ(CheckSignedRelease("101", "102", "2027-01-01", kToday), ReleaseRefusal::None);
     EXPECT_EQ(CheckSignedRelease("101", "102", "2026-12-07", kToday), ReleaseRefusal::Expired);
@@ -35,11 +37,11 @@ TEST(ReleaseCheck, ExpiryIsStrictAndLastsThroughItsDay) {
 }
 
 TEST(ReleaseCheck, NoStepDownButEqualTextIsUpToDate) {
-    EXPECT_EQ(CheckSignedRelease("105", "104", kAbsent, kToday), ReleaseRefusal::LowerVersion);
-    EXPECT_EQ(CheckSignedRelease("105", "99", kAbsent, kToday), ReleaseRefusal::LowerVersion);
-    EXPECT_EQ(CheckSignedRelease("105", "105", kAbsent, kToday), ReleaseRefusal::None);
-    EXPECT_EQ(CheckSignedRelease("105", "0105", kAbsent, kToday), ReleaseRefusal::None);
-    EXPECT_EQ(CheckSignedRelease(kAbsent, "1", kAbsent, kToday), ReleaseRefusal::None);
+    EXPECT_EQ(CheckSignedRelease("105", "104", "2027-01-01", kToday), ReleaseRefusal::LowerVersion);
+    EXPECT_EQ(CheckSignedRelease("105", "99", "2027-01-01", kToday), ReleaseRefusal::LowerVersion);
+    EXPECT_EQ(CheckSignedRelease("105", "105", "2027-01-01", kToday), ReleaseRefusal::None);
+    EXPECT_EQ(CheckSignedRelease("105", "0105", "2027-01-01", kToday), ReleaseRefusal::None);
+    EXPECT_EQ(CheckSignedRelease(kAbsent, "1", "2027-01-01", kToday), ReleaseRefusal::None);
 }
 
 TEST(ReleaseCheck, TodayIsTheCalendarDayInUtc) {
@@ -112,6 +114,8 @@ TEST(ReleaseAcceptance, EachRefusalSaysWhichCheckFailed) {
     const std::string expired = "[VERSION]\r\nversion=102\r\nexpires=2026-12-07\r\n";
     EXPECT_EQ(accept(expired, test::SignWithDemoKey(expired), "101").reason,
               "refused: the description has expired (2026-12-07)");
+    const std::string undated = "[VERSION]\r\nversion=102\r\n[102]\r\n0=a.txt\r\n";
+    EXPECT_EQ(accept(undated, test::SignWithDemoKey(undated), "101").reason, "refused: the description has no expiry date");
     const std::string malformed = "[version]\r\nVersion=102\r\nEXPIRES=soon\r\n";
     EXPECT_EQ(accept(malformed, test::SignWithDemoKey(malformed), "101").refusal, ReleaseRefusal::MalformedExpiry);
 }

@@ -18,6 +18,13 @@ struct PublishOptions {
     bool archive = false;
     std::string baseUrl;      // empty: patch.txt untouched
     std::string newsUrl;
+    int expiresDays = 30;         // the description is good through today plus this
+    std::string stateDir;         // empty: no signed copy kept outside the release
+    bool adoptUnsigned = false;   // sign over an unsigned release
+    bool allowEmpty = false;      // publish a version that brings nothing
+    bool refresh = false;         // re-sign the current description with a new expiry date
+    std::string baseInstallDir;   // write what an installer lays down, and nothing else
+    bool progress = false;        // a terminal watches: show how far long steps are
 };
 
 // Absent with `problem` set for a command line that cannot be run; "--help" sets `problem` empty.

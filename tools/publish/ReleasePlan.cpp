@@ -140,6 +140,7 @@ std::optional<ReleasePlan> PlanRelease(const ReleaseHistory& history, const Plan
     for (const auto& [name, digest] : history.servedPlain) servedBy.emplace(AsciiLower(ServedPath(name)), name);
 
     std::set<std::string> inArchive;
+    size_t overLimit = 0;
     for (const std::string& name : changed) {
         if (history.servedPlain.count(name)) plan.rewritten.push_back(name);
         if (request.archiveAll) {
@@ -159,10 +160,14 @@ std::optional<ReleasePlan> PlanRelease(const ReleaseHistory& history, const Plan
         }
         if (plan.plainItems.size() + 1 >= kItemsPerVersion) {
             inArchive.insert(name);
+            ++overLimit;
             continue;
         }
         plan.plainItems.push_back(name);
     }
+    if (overLimit > 0)
+        plan.notes.push_back(std::to_string(overLimit) + " file(s) go into the archive: a version holds at most " +
+                             std::to_string(kItemsPerVersion) + " items");
 
     // Play every possible start through; whatever ends wrong moves into the archive, which every
     // player's list holds last. Each round moves at least one name, so this ends.

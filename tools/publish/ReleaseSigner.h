@@ -11,4 +11,9 @@ namespace qr::publish {
 // `keyPem` is the text of the private key file (SEC 1 "EC PRIVATE KEY" or PKCS #8 "PRIVATE KEY").
 std::optional<std::string> SignRelease(const std::string& keyPem, std::string_view message, std::string& problem);
 
+// Whether `derSignature` signs `message` under the public half of the same key; false with
+// `problem` set when the key itself cannot be used.
+bool SignatureMatchesKey(const std::string& keyPem, std::string_view message, std::string_view derSignature,
+                         std::string& problem);
+
 }  // namespace qr::publish

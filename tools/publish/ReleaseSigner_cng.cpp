@@ -133,9 +133,13 @@ struct KeyDestroy {
     void operator()(BCRYPT_KEY_HANDLE h) const { BCryptDestroyKey(h); }
 };
 
-}  // namespace
+// The key pair as CNG holds it; both halves, so it signs and verifies.
+struct ImportedKey {
+    std::unique_ptr<void, AlgorithmClose> algorithm;
+    std::unique_ptr<void, KeyDestroy> key;
+};
 
-std::optional<std::string> SignRelease(const std::string& keyPem, std::string_view message, std::string& problem) {
+std::optional<ImportedKey> ImportKey(const std::string& keyPem, std::string& problem) {
     KeyParts key;
     if (auto der = PemBody(keyPem, "EC PRIVATE KEY")) {
         if (!ReadEcPrivateKey(DerReader(der->data(), der->size()), false, key, problem)) return std::nullopt;
@@ -152,7 +156,8 @@ std::optional<std::string> SignRelease(const std::string& keyPem, std::string_vi
         problem = "CNG offers no ECDSA P-256";
         return std::nullopt;
     }
-    std::unique_ptr<void, AlgorithmClose> algorithm(rawAlgorithm);
+    ImportedKey imported;
+    imported.algorithm.reset(rawAlgorithm);
     std::vector<uint8_t> blob(sizeof(BCRYPT_ECCKEY_BLOB));
     BCRYPT_ECCKEY_BLOB header{BCRYPT_ECDSA_PRIVATE_P256_MAGIC, static_cast<ULONG>(kScalar)};
     std::memcpy(blob.data(), &header, sizeof header);
@@ -160,19 +165,37 @@ std::optional<std::string> SignRelease(const std::string& keyPem, std::string_vi
     blob.insert(blob.end(), key.y.begin(), key.y.end());
     blob.insert(blob.end(), key.d.begin(), key.d.end());
     BCRYPT_KEY_HANDLE rawKey = nullptr;
-    if (BCryptImportKeyPair(rawAlgorithm, nullptr, BCRYPT_ECCPRIVATE_BLOB, &rawKey, blob.data(),
-                            static_cast<ULONG>(blob.size()), 0) != 0) {
-        SecureZeroMemory(blob.data(), blob.size());
+    const NTSTATUS status = BCryptImportKeyPair(rawAlgorithm, nullptr, BCRYPT_ECCPRIVATE_BLOB, &rawKey, blob.data(),
+                                                static_cast<ULONG>(blob.size()), 0);
+    SecureZeroMemory(blob.data(), blob.size());
+    if (status != 0) {
         problem = "CNG refused the key";
         return std::nullopt;
     }
-    SecureZeroMemory(blob.data(), blob.size());
-    std::unique_ptr<void, KeyDestroy> keyHandle(rawKey);
+    imported.key.reset(rawKey);
+    return imported;
+}
 
+}  // namespace
+
+bool SignatureMatchesKey(const std::string& keyPem, std::string_view message, std::string_view derSignature,
+                         std::string& problem) {
+    std::optional<ImportedKey> imported = ImportKey(keyPem, problem);
+    if (!imported) return false;
+    std::optional<EcdsaRawSignature> raw = EcdsaDerToRaw(derSignature);
+    if (!raw) return false;
+    Sha256Digest digest = Sha256Of(message);
+    return BCryptVerifySignature(imported->key.get(), nullptr, digest.data(), static_cast<ULONG>(digest.size()),
+                                 raw->data(), static_cast<ULONG>(raw->size()), 0) == 0;
+}
+
+std::optional<std::string> SignRelease(const std::string& keyPem, std::string_view message, std::string& problem) {
+    std::optional<ImportedKey> imported = ImportKey(keyPem, problem);
+    if (!imported) return std::nullopt;
     Sha256Digest digest = Sha256Of(message);
     EcdsaRawSignature raw{};
     ULONG length = 0;
-    if (BCryptSignHash(rawKey, nullptr, digest.data(), static_cast<ULONG>(digest.size()), raw.data(),
+    if (BCryptSignHash(imported->key.get(), nullptr, digest.data(), static_cast<ULONG>(digest.size()), raw.data(),
                        static_cast<ULONG>(raw.size()), &length, 0) != 0 ||
         length != raw.size()) {
         problem = "CNG could not sign";

@@ -29,21 +29,38 @@ bool IsP256(EVP_PKEY* key) {
     return std::string(group) == SN_X9_62_prime256v1;
 }
 
-}  // namespace
-
-std::optional<std::string> SignRelease(const std::string& keyPem, std::string_view message, std::string& problem) {
+std::unique_ptr<EVP_PKEY, KeyFree> ReadKey(const std::string& keyPem, std::string& problem) {
     std::unique_ptr<BIO, BioFree> bio(BIO_new_mem_buf(keyPem.data(), static_cast<int>(keyPem.size())));
     std::unique_ptr<EVP_PKEY, KeyFree> key(
         bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr) : nullptr);
     if (!key) {
         problem = "the key file holds no PEM private key (unencrypted; make one with: openssl ecparam -name prime256v1 "
                   "-genkey -noout -out key.pem)";
-        return std::nullopt;
+        return nullptr;
     }
     if (!IsP256(key.get())) {
         problem = "the key is not an ECDSA P-256 (prime256v1) key, which launchers expect";
-        return std::nullopt;
+        return nullptr;
     }
+    return key;
+}
+
+}  // namespace
+
+bool SignatureMatchesKey(const std::string& keyPem, std::string_view message, std::string_view derSignature,
+                         std::string& problem) {
+    std::unique_ptr<EVP_PKEY, KeyFree> key = ReadKey(keyPem, problem);
+    if (!key) return false;
+    std::unique_ptr<EVP_MD_CTX, ContextFree> context(EVP_MD_CTX_new());
+    return context && EVP_DigestVerifyInit(context.get(), nullptr, EVP_sha256(), nullptr, key.get()) == 1 &&
+           EVP_DigestVerify(context.get(), reinterpret_cast<const unsigned char*>(derSignature.data()),
+                            derSignature.size(), reinterpret_cast<const unsigned char*>(message.data()),
+                            message.size()) == 1;
+}
+
+std::optional<std::string> SignRelease(const std::string& keyPem, std::string_view message, std::string& problem) {
+    std::unique_ptr<EVP_PKEY, KeyFree> key = ReadKey(keyPem, problem);
+    if (!key) return std::nullopt;
     std::unique_ptr<EVP_MD_CTX, ContextFree> context(EVP_MD_CTX_new());
     size_t length = 0;
     if (!context || EVP_DigestSignInit(context.get(), nullptr, EVP_sha256(), nullptr, key.get()) != 1 ||

@@ -3,12 +3,22 @@
 #include <memory>
 
 #include "platform/FileError.h"
+#include "tools/publish/ExclusiveName.h"
 
 namespace qr::publish {
 namespace {
 
 constexpr char kTempSuffix[] = ".publishing";
 constexpr char kBackupSuffix[] = ".replaced";
+
+// Only a name this run created itself is written to: a leftover or planted one (a link to a file
+// elsewhere, say) is never opened.
+bool ClaimNew(const std::string& path, std::string& problem) {
+    if (ClaimNewFile(path)) return true;
+    problem = path + " already exists (left by an interrupted publish, or planted there): check it, remove it, "
+                     "and run again";
+    return false;
+}
 
 }  // namespace
 
@@ -37,9 +47,12 @@ bool StagedFiles::Stage(const std::string& target, const Writer& write, std::str
     file.temp = target + kTempSuffix;
     file.backup = target + kBackupSuffix;
     file.existed = fs_.OpenRead(target) != nullptr;
+    if (!ClaimNew(file.temp, problem)) return false;
     std::unique_ptr<WritableFile> out = fs_.Create(file.temp);
     if (!out) {
-        problem = "cannot create " + file.temp + " (" + DescribeFileError(LastFileError()) + ")";
+        const FileError cause = LastFileError();
+        fs_.Remove(file.temp);
+        problem = "cannot create " + file.temp + " (" + DescribeFileError(cause) + ")";
         return false;
     }
     files_.push_back(file);
@@ -53,6 +66,7 @@ bool StagedFiles::Stage(const std::string& target, const Writer& write, std::str
 
 // The replaced file is copied, not moved aside, so that the served name never goes missing.
 bool StagedFiles::Backup(File& file, std::string& problem) {
+    if (!ClaimNew(file.backup, problem)) return false;
     std::unique_ptr<WritableFile> out = fs_.Create(file.backup);
     bool ok = out && CopyFileBytes(fs_, file.target, *out);
     FileError cause = LastFileError();
