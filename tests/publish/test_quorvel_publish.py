@@ -438,7 +438,7 @@ class Operator(Release):
         self.assertEqual(len(tree) - 999, len(info["101.contents"]))
 
     def test_the_base_install_patches_to_the_newest_version(self):
-        server = PatchServer(self.release)
+        server = qrtest.PatchServer(self.release, os.path.join(self.scratch, "server"))
         self.serve_with(server)
         self.publish(101, first_tree(), "--sign", KEY)
         self.publish(102, second_tree(), "--sign", KEY)
