@@ -15,7 +15,7 @@
 #include "archive/ArchiveExtraction.h"
 #include "archive/ZipReader.h"
 #include "platform/ForwardingFileSystem.h"
-#include "tests/support/ZipEntryRead.h"
+#include "archive/ZipEntryRead.h"
 #include "release/ReleaseNames.h"
 
 namespace fsys = std::filesystem;
@@ -152,7 +152,7 @@ void CheckAndClearRoot(const fsys::path& root) {
 // The reader on its own, in odd request sizes, over whatever entries the bytes describe.
 void WalkWithReader(const std::string& path, const uint8_t* data, size_t size) {
     qr::ZipReader reader;
-    qr::test::ZipEntryRead entry;
+    qr::ZipEntryRead entry;
     if (!reader.OpenArchive(path)) return;
     const uint32_t request = size > 0 ? 1 + data[size - 1] % 97 : 7;
     std::vector<char> buffer(request);

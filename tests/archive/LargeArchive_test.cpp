@@ -13,7 +13,7 @@
 #include "release/ReleaseNames.h"
 #include "tests/archive/ZipBuilder.h"
 #include "tests/support/TempDir.h"
-#include "tests/support/ZipEntryRead.h"
+#include "archive/ZipEntryRead.h"
 
 namespace qr {
 namespace {
@@ -83,7 +83,7 @@ TEST_F(ArchiveLargeOffsets, ExtractsAnArchiveWhoseOffsetsCountFromTheStubsStart)
     zip.recordedBase = static_cast<uint32_t>(kStubSize);
     const std::string path = WriteBehindStub(zip.Build(), kStubSize);
     ZipReader reader;
-    test::ZipEntryRead entry;
+    ZipEntryRead entry;
     ASSERT_TRUE(reader.OpenArchive(path)) << reader.Problem();
     EXPECT_EQ(reader.EntryCount(), 4u);
     ASSERT_TRUE(entry.Open(reader)) << entry.Problem();

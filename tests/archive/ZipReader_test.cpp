@@ -9,7 +9,7 @@
 #include "archive/ZipDirectoryEnd.h"
 #include "tests/archive/ZipBuilder.h"
 #include "tests/support/TempDir.h"
-#include "tests/support/ZipEntryRead.h"
+#include "archive/ZipEntryRead.h"
 
 namespace qr {
 namespace {
@@ -104,7 +104,7 @@ protected:
     test::TempDir dir_;
     int count_ = 0;
     ZipReader reader_;
-    test::ZipEntryRead entry_;
+    ZipEntryRead entry_;
 };
 
 TEST_F(ArchiveZipReader, DeliversStoredAndDeflatedDataAroundBlockBoundaries) {

@@ -12,7 +12,7 @@
 #include "tests/archive/FaultyFileSystem.h"
 #include "tests/archive/ZipBuilder.h"
 #include "tests/support/TempDir.h"
-#include "tests/support/ZipEntryRead.h"
+#include "archive/ZipEntryRead.h"
 
 namespace qr {
 namespace {
@@ -58,7 +58,7 @@ TEST(ZipWriterTest, EntriesReadBackWithOurReaderExtractionAndUnzip) {
     ASSERT_TRUE(WriteArchive(SystemFileSystem(), archive, entries, problem)) << problem;
 
     ZipReader reader;
-    test::ZipEntryRead entry;
+    ZipEntryRead entry;
     ASSERT_TRUE(reader.OpenArchive(archive));
     ASSERT_EQ(entries.size(), reader.EntryCount());
     ASSERT_TRUE(reader.GoToFirstEntry());

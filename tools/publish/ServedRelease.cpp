@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "archive/ZipEntryRead.h"
 #include "archive/ZipReader.h"
 #include "platform/Sha256.h"
 #include "release/ReleaseNames.h"
@@ -66,18 +67,17 @@ bool CheckServedFile(FileSystem& fs, const std::string& path, const FileDigest& 
     return false;
 }
 
-std::optional<FileDigest> HashEntry(ZipReader& zip) {
-    if (!zip.OpenEntry()) return std::nullopt;
+std::optional<FileDigest> HashEntry(const ZipReader& zip) {
+    ZipEntryRead entry;
+    if (!entry.Open(zip)) return std::nullopt;
     Sha256 hash;
     uint64_t size = 0;
     std::string buffer(1 << 16, '\0');
-    while (const uint32_t got = zip.ReadEntry(&buffer[0], static_cast<uint32_t>(buffer.size()))) {
+    while (const uint32_t got = entry.Read(&buffer[0], static_cast<uint32_t>(buffer.size()))) {
         hash.Update(buffer.data(), got);
         size += got;
     }
-    const bool intact = zip.EntryIntact(nullptr);
-    zip.CloseEntry();
-    if (!intact) return std::nullopt;
+    if (!entry.Intact(nullptr)) return std::nullopt;
     return FileDigest{DigestHex(hash.Finish()), size};
 }
 

@@ -1,5 +1,5 @@
-// Reads the current entry of a ZipReader through the data stream the extraction uses, for the tests
-// and the fuzzer that check what one entry delivers.
+// Reads the current entry of a ZipReader through the data stream the extraction uses: for whoever
+// checks what one entry holds (the publisher's check of a served archive, the tests, the fuzzer).
 #pragma once
 
 #include <cstdint>
@@ -9,7 +9,7 @@
 #include "archive/ZipEntryStream.h"
 #include "archive/ZipReader.h"
 
-namespace qr::test {
+namespace qr {
 
 class ZipEntryRead {
 public:
@@ -47,4 +47,4 @@ private:
     std::string problem_;
 };
 
-}  // namespace qr::test
+}  // namespace qr
