@@ -276,12 +276,13 @@ e2e_wait_blinking() {
 }
 
 # e2e_blink_shots NAME_A NAME_B: two screenshots of the button in different blink phases; false
-# when it shows the same picture across a whole blink period.
+# when it shows the same picture across a few blink periods. The delays are uneven so that slow
+# screenshots on a loaded machine cannot keep landing in the first shot's phase.
 e2e_blink_shots() {
   e2e_shot "$1"
-  local _
-  for _ in 1 2 3 4 5 6; do
-    sleep 0.1
+  local delay
+  for delay in 0.1 0.15 0.1 0.3 0.1 0.2 0.35 0.1 0.25 0.15 0.4 0.1; do
+    sleep "$delay"
     e2e_shot "$2" >/dev/null
     e2e_differ "$1" "$2" "$E2E_START_BUTTON_AREA" && return 0
   done
