@@ -44,8 +44,9 @@ e2e_click_client $E2E_CLOSE_BUTTON_CENTRE
 e2e_wait_exit 30 || e2e_fail "the close button did not close the launcher"
 e2e_expect_no_leftovers
 
-# quorvel-patch holds the directory (its patch description comes slowly).
-e2e_faults '{"/tzan/PatchInfo.ini": {"mode": "slow", "delay": 1.0, "chunk": 16}}'
+# quorvel-patch holds the directory (its patch description comes slowly, yet within the two minutes
+# a small document may take).
+e2e_faults '{"/tzan/PatchInfo.ini": {"mode": "slow", "delay": 1.0, "chunk": 48}}'
 infos_before="$(e2e_requested /tzan/PatchInfo.ini)"
 "$WINE" "$E2E_WIN64/cli/quorvel-patch.exe" --install-dir "$(winepath_of "$E2E_INSTALL")" \
   --patch-list "$QUORVEL_PATCH_LIST_URL" >"$E2E_WORK/cli.out" 2>&1 &
