@@ -133,10 +133,9 @@ void ConsolePatchUi::Finished(PatchOutcome outcome, const std::string& reason) {
             if (running) out_.Line(kTextInfoFailed);
             break;
     }
-    // Failures of single files have had their lines.
-    if (outcome != PatchOutcome::Succeeded && outcome != PatchOutcome::Stopped && failuresShown_ == 0 &&
-        !reason.empty())
-        out_.Line("reason: " + reason);
+    // The single files had their own lines; this says why the run as a whole did not succeed.
+    if (outcome != PatchOutcome::Succeeded && outcome != PatchOutcome::Stopped && !reason.empty())
+        out_.Line("the patch run failed: " + reason);
     succeeded_ = outcome == PatchOutcome::Succeeded;
 }
 

@@ -1,6 +1,7 @@
 // quorvel-patch: the launcher's patch run without a window, for operators, tests and demos.
 //   quorvel-patch --install-dir DIR [--patch-list URL]
 //   quorvel-patch --verify|--repair --install-dir DIR [--patch-list URL]
+//   quorvel-patch --help
 // Exit status: 0 after a successful run (or an install that matches its description), 1 after any
 // failure (or a missing or damaged file), 2 on a usage error.
 #include <atomic>
@@ -42,18 +43,42 @@ struct Options {
     std::string patchListUrl;
     bool verify = false;
     bool repair = false;
+    bool help = false;
 };
 
+constexpr char kUsage[] =
+    "usage: quorvel-patch [--verify|--repair] --install-dir DIR [--patch-list URL]\n"
+    "       quorvel-patch --help\n";
+
+constexpr char kHelp[] =
+    "Brings a QuorvelRPG install to the newest served version, as the launcher does, without a window.\n"
+    "\n"
+    "  --install-dir DIR   the game's install directory (required)\n"
+    "  --patch-list URL    the patch list address, instead of the built-in one\n"
+    "  --verify            check every installed file against the release; change nothing\n"
+    "  --repair            check, then fetch exactly what is missing or damaged\n"
+    "  --help              print this text\n"
+    "\n"
+    "Exit status: 0 success (or an install that matches its release), 1 any failure (or a missing or\n"
+    "damaged file), 2 a usage error.\n";
+
 int Usage(const char* message) {
-    std::fprintf(stderr, "quorvel-patch: %s\nusage: quorvel-patch [--verify|--repair] --install-dir DIR [--patch-list URL]\n",
-                 message);
+    std::fprintf(stderr, "quorvel-patch: %s\n%s", message, kUsage);
     return 2;
+}
+
+int Help() {
+    std::printf("%s%s", kUsage, kHelp);
+    return 0;
 }
 
 bool ParseOptions(int argc, char** argv, Options& options, const char*& error) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if ((arg == "--install-dir" || arg == "--patch-list") && i + 1 < argc) {
+        if (arg == "--help" || arg == "-h") {
+            options.help = true;
+            return true;
+        } else if ((arg == "--install-dir" || arg == "--patch-list") && i + 1 < argc) {
             (arg == "--install-dir" ? options.installDir : options.patchListUrl) = argv[++i];
         } else if (arg.rfind("--install-dir=", 0) == 0) {
             options.installDir = arg.substr(std::strlen("--install-dir="));
@@ -134,6 +159,7 @@ int main(int argc, char** argv) {
     Options options;
     const char* error = nullptr;
     if (!ParseOptions(argc, argv, options, error)) return Usage(error);
+    if (options.help) return Help();
     qr::FileSystem& fs = qr::SystemFileSystem();
     if (!fs.IsDirectory(options.installDir)) return Usage("the install directory does not exist");
     // One run per install directory, held until the process ends.
@@ -167,6 +193,7 @@ int main(int argc, char** argv) {
     const std::string installedVersion = qr::ReadInstalledVersion(*settings);
     if (installedVersion == qr::kAbsent) {
         out.Line(kVersionError);
+        out.Line("the installed version could not be read from " + std::string(qr::kVersionFileName));
         cleanUp();
         return 1;
     }
@@ -204,6 +231,12 @@ int main(int argc, char** argv) {
     }
     worker.join();
     cleanUp();
-    if (interrupted) out.Line("stopped");
-    return ui->succeeded() && !interrupted ? 0 : 1;
+    // The window's last status asks for its start button; the console closes in its own words.
+    if (interrupted) {
+        out.Line("stopped; the next run goes on from here");
+        return 1;
+    }
+    if (!ui->succeeded()) return 1;
+    out.Line("patched to version " + qr::ReadInstalledVersion(*settings));
+    return 0;
 }

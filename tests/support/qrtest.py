@@ -33,6 +33,16 @@ FAILURE = "패치가 실패하였습니다. 다시 실행하시기 바랍니다.
 RUN_AGAIN = "다시 실행 하시기 바랍니다."
 INFO_FAILED = "패치 정보를 받는데 실패했습니다. 다시 실행 하시기 바랍니다."
 VERSION_ERROR = "버전 정보가 이상합니다. 다시 설치하여 주시기 바랍니다"
+# quorvel-patch's own words, in English beside the window's texts above.
+PATCHED_TO = "patched to version %s"
+RUN_FAILED = "the patch run failed: "
+STOPPED = "stopped; the next run goes on from here"
+
+
+def closing_line(out):
+    """The last line a run printed (progress lines on a terminal are rewritten, not ended)."""
+    lines = [line for line in out.splitlines() if line.strip()]
+    return lines[-1] if lines else ""
 
 OPTIONS = argparse.Namespace(wine=False)
 
