@@ -23,6 +23,7 @@ public:
 
     void BusyChanged(bool) override {}
     void StatusChanged(const std::string& text) override;
+    void ServedVersionKnown(const std::string&) override {}
     void FilesPlanned(int) override {}
     void FileStarted(const FileStart& file) override;
     void BytesReceived(long long received, long long total) override;

@@ -106,6 +106,13 @@ class PatchRun(qrtest.InstallCase):
                 # The failure names the file, the step and the server's answer.
                 self.assertIn("failed   game.dat (" + reasons.get(label, ""), out)
                 self.assertIn(RUN_FAILED + "game.dat: " + reasons.get(label, ""), out)
+                # The log keeps it for a support desk, and --show-log prints it.
+                log = self.run_log()
+                self.assertIn("served version: 101\r\nfailed: game.dat: " + reasons.get(label, ""), log)
+                code, shown = self.run_patcher("--show-log")
+                self.assertEqual(code, 0, shown)
+                self.assertIn("failed: game.dat: " + reasons.get(label, ""), shown)
+                self.assertEqual(qrtest.closing_line(shown), qrtest.closing_line(log))
                 self.assertEqual(read(os.path.join(self.install, "game.dat")), b"old game data")
                 self.assertEqual(read(os.path.join(self.install, "other.txt")), b"other")
                 self.assertEqual(self.recorded_version(), "100")
@@ -223,7 +230,18 @@ class PatchRun(qrtest.InstallCase):
         code, out, _ = qrtest.run(cmd, wine=False)
         self.assertEqual(code, 1)
         self.assertIn(INFO_FAILED, out)
+        self.assertIn(RUN_FAILED + "the patch description could not be fetched", out)
         self.assertEqual(self.recorded_version(), "100")
+        runs = self.run_log().split("=== run started ")[1:]
+        self.assertEqual(len(runs), 2, self.run_log())
+        self.assertIn("served version: (unknown)\r\nresult: failed, no usable patch description\r\n"
+                      "reason: the patch description could not be fetched: ", runs[1])
+
+    def test_show_log_without_runs(self):
+        code, out = self.run_patcher("--show-log")
+        self.assertEqual(code, 1, out)
+        self.assertIn("no run has been logged", out)
+        self.assertEqual(files_under(self.install), [])
 
     def test_missing_version_file_is_a_version_error(self):
         self.description("[VERSION]\r\nversion=101\r\n")

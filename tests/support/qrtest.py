@@ -37,6 +37,7 @@ VERSION_ERROR = "버전 정보가 이상합니다. 다시 설치하여 주시기
 PATCHED_TO = "patched to version %s"
 RUN_FAILED = "the patch run failed: "
 STOPPED = "stopped; the next run goes on from here"
+RUN_LOG = "QuorvelLauncher.log"
 
 
 def closing_line(out):
@@ -317,6 +318,11 @@ class InstallCase(ScratchCase):
             if line.strip().lower().startswith("version"):
                 return line.split("=", 1)[1].strip()
         return None
+
+    def run_log(self):
+        """The install's run log as text; empty when there is none."""
+        path = os.path.join(self.install, RUN_LOG)
+        return read(path).decode("cp949", "replace") if os.path.exists(path) else ""
 
     def partial(self, name):
         """The kept bytes of a broken download of name and their record."""
