@@ -11,6 +11,7 @@ import io
 import json
 import os
 import shutil
+import signal
 import socket
 import subprocess
 import sys
@@ -149,6 +150,37 @@ def run(cmd, timeout=300, env=None, wine=None):
     p = subprocess.run(host_command(cmd, wine), capture_output=True, timeout=timeout, env=full_env)
     return (p.returncode, p.stdout.decode("utf-8", "replace"),
             without_wine_noise(p.stderr.decode("utf-8", "replace")))
+
+
+def progress_on_terminal(cmd, wanted, pattern, timeout=120):
+    """Runs cmd (natively) on a pseudo terminal, so it shows its live progress line, until `wanted`
+    matches of the regular expression `pattern` were printed; then stops it. Returns the matches."""
+    import pty
+    import re
+    import select
+    master, slave = pty.openpty()
+    proc = subprocess.Popen(cmd, stdin=subprocess.DEVNULL, stdout=slave, stderr=slave)
+    os.close(slave)
+    text, found = "", []
+    deadline = time.time() + timeout
+    try:
+        while len(found) < wanted and time.time() < deadline and proc.poll() is None:
+            if select.select([master], [], [], 0.2)[0]:
+                try:
+                    text += os.read(master, 65536).decode("utf-8", "replace")
+                except OSError:
+                    break
+                found = re.findall(pattern, text)
+    finally:
+        if proc.poll() is None:
+            proc.send_signal(signal.SIGINT)
+            try:
+                proc.wait(30)
+            except subprocess.TimeoutExpired:
+                proc.kill()
+                proc.wait()
+        os.close(master)
+    return found[:wanted]
 
 
 def free_port():
