@@ -61,7 +61,7 @@ constexpr char kHelp[] =
     "  --patch-list URL    the patch list address, instead of the built-in one\n"
     "  --verify            check every installed file against the release; change nothing\n"
     "  --repair            check, then fetch exactly what is missing or damaged\n"
-    "  --show-log          print the log of the last runs (QuorvelLauncher.log), for a support desk\n"
+    "  --show-log          print the log of the last runs (%s), for a support desk\n"
     "  --help              print this text\n"
     "\n"
     "Exit status: 0 success (or an install that matches its release), 1 any failure (or a missing or\n"
@@ -73,7 +73,8 @@ int Usage(const char* message) {
 }
 
 int Help() {
-    std::printf("%s%s", kUsage, kHelp);
+    std::printf("%s", kUsage);
+    std::printf(kHelp, qr::kRunLogFileName);
     return 0;
 }
 
