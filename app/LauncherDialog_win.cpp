@@ -34,7 +34,7 @@ LauncherDialog::LauncherDialog(HWND parent, std::shared_ptr<SettingsPlatform> se
     : ui::Dialog(ids::kLauncherDialog, parent),
       state_(std::make_shared<LauncherState>()),
       settings_(std::move(settings)) {
-    state_->patchListName = kPatchListName;
+    state_->patchListName = kPatchListFileName;
     state_->patchListPath = ReadInstallDir() + state_->patchListName;
     // Blocks until the download has ended: the window only opens afterwards.
     FetchPatchList(PatchListAddress(), state_->patchListPath);
