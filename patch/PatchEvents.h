@@ -36,6 +36,8 @@ public:
     virtual ~PatchEvents() = default;
     virtual void BusyChanged(bool busy) = 0;  // on for the whole run, off after the last event
     virtual void StatusChanged(const std::string& text) = 0;
+    // The version the patch description offers, once it has been read and accepted.
+    virtual void ServedVersionKnown(const std::string& version) = 0;
     virtual void FilesPlanned(int count) = 0;
     virtual void FileStarted(const FileStart& file) = 0;
     virtual void BytesReceived(long long received, long long total) = 0;  // total -1 when unknown

@@ -68,6 +68,7 @@ public:
                 return;
             }
             remoteVersion_ = store.ReadString("VERSION", "version");
+            events_.ServedVersionKnown(remoteVersion_);
             if (context_.installedVersion == remoteVersion_)
                 AlreadyUpToDate();
             else
