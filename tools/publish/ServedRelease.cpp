@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "archive/ZipEntryStream.h"
 #include "archive/ZipReader.h"
 #include "platform/Sha256.h"
 #include "release/ReleaseNames.h"
@@ -66,18 +67,24 @@ bool CheckServedFile(FileSystem& fs, const std::string& path, const FileDigest& 
     return false;
 }
 
+// The current entry read as the extraction reads it: whole and matching its CRC, or nothing.
 std::optional<FileDigest> HashEntry(ZipReader& zip) {
-    if (!zip.OpenEntry()) return std::nullopt;
+    ZipEntryInfo info;
+    uint32_t dataPos = 0;
+    std::string problem;
+    if (!zip.GetEntryInfo(&info, nullptr, 0) ||
+        !zip.FindEntryData(zip.LocalHeaderOffset(), zip.EntryIndex(), &dataPos, &problem))
+        return std::nullopt;
+    ZipEntryStream stream(zip.File(), info, dataPos, zip.BaseShift());
+    if (!stream.Start()) return std::nullopt;
     Sha256 hash;
     uint64_t size = 0;
     std::string buffer(1 << 16, '\0');
-    while (const uint32_t got = zip.ReadEntry(&buffer[0], static_cast<uint32_t>(buffer.size()))) {
+    while (const uint32_t got = stream.Read(&buffer[0], static_cast<uint32_t>(buffer.size()))) {
         hash.Update(buffer.data(), got);
         size += got;
     }
-    const bool intact = zip.EntryIntact(nullptr);
-    zip.CloseEntry();
-    if (!intact) return std::nullopt;
+    if (!stream.Intact(nullptr)) return std::nullopt;
     return FileDigest{DigestHex(hash.Finish()), size};
 }
 
