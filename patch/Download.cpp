@@ -102,6 +102,11 @@ DownloadResult DownloadToFile(HttpResponse& response, FileSystem& fs, const std:
         }
         const ReadResult read = response.Read(chunk.data(), chunk.size());
         if (read.status == ReadStatus::End) break;
+        if (read.status == ReadStatus::Error && response.Failure() == HttpFailure::TooLarge && expected) {
+            // Past the described size: never the described file, so nothing of it is kept to resume.
+            fail(DownloadStatus::Mismatch);
+            return result;
+        }
         if (read.status == ReadStatus::Error) {
             keepForLater(DownloadStatus::Broken);
             return result;
