@@ -282,7 +282,7 @@ private:
             problem = "its directories could not be created";
             return false;
         }
-        std::unique_ptr<WritableFile> out = fs_.Create(temp);
+        std::unique_ptr<WritableFile> out = fs_.CreateNew(temp);
         if (!out) {
             problem = "the file could not be created (\"" + temp + "\": " + DescribeFileError(LastFileError()) +
                       "); existing file kept";

@@ -64,7 +64,8 @@ DownloadResult DownloadToFile(HttpResponse& response, FileSystem& fs, const std:
         }
     } else {
         if (resume) fs.Remove(PartialRecordPath(target));
-        file = fs.Create(temp);
+        // A leftover or planted temporary is never written through.
+        file = fs.CreateNew(temp);
     }
     if (!file) {
         result.status = DownloadStatus::WriteFailed;

@@ -142,7 +142,7 @@ bool WritePartialRecord(FileSystem& fs, const std::string& recordPath, const Par
     const std::string text = std::string(kRecordMagic) + "\naddress=" + record.address +
                              "\nbytes=" + std::to_string(record.bytes) + "\nvalidator=" + record.validator +
                              "\nsaved=" + std::to_string(record.savedAt) + "\n";
-    auto file = fs.Create(recordPath);
+    auto file = fs.CreateNew(recordPath);
     if (!file) return false;
     const bool written = file->Write(text.data(), text.size());
     if (file->Close() && written) return true;
