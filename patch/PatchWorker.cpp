@@ -67,11 +67,12 @@ public:
                 FailUnreachableDescription("the patch description was refused: " + reason);
                 return;
             }
-            remoteVersion_ = store.ReadString("VERSION", "version");
+            const PatchInfoLookup lookup = DescriptionLookup(store);
+            remoteVersion_ = lookup("VERSION", "version");
             if (context_.installedVersion == remoteVersion_)
                 AlreadyUpToDate();
             else
-                PatchVersions(store);
+                PatchVersions(lookup);
         } catch (const std::exception& e) {
             FailWithException(e.what());
         } catch (...) {
@@ -135,7 +136,17 @@ private:
         const DescriptionAcceptance acceptance =
             AcceptDescription(description, *signature, context_.releaseKeyPem, context_.installedVersion, TodayUtc());
         reason = acceptance.reason;
+        if (acceptance.accepted()) verified_ = DescriptionText::Parse(description);
         return acceptance.accepted();
+    }
+
+    // A verified description is read from the very bytes that were checked, never from the file
+    // again (it could have changed on the disk since); an unsigned one through the profile store.
+    PatchInfoLookup DescriptionLookup(SettingsStore& store) const {
+        if (verified_) return [this](const std::string& section, const std::string& key) {
+            return (*verified_)(section, key);
+        };
+        return [&store](const std::string& section, const std::string& key) { return store.ReadString(section, key); };
     }
 
     bool ReadWholeFile(const std::string& path, uint64_t limit, std::string& bytes) {
@@ -167,10 +178,7 @@ private:
         events_.Finished(PatchOutcome::Succeeded, {});
     }
 
-    void PatchVersions(SettingsStore& patchInfo) {
-        const PatchInfoLookup lookup = [&patchInfo](const std::string& section, const std::string& key) {
-            return patchInfo.ReadString(section, key);
-        };
+    void PatchVersions(const PatchInfoLookup& lookup) {
         // The digest lines come with the list, read before the description goes.
         DownloadListResult list = BuildDownloadList(context_.installedVersion, remoteVersion_, lookup);
         RemovePatchInfo();
@@ -321,6 +329,7 @@ private:
     PatchWorkerContext& context_;
     std::unique_ptr<HttpSession> session_;
     std::string remoteVersion_;
+    std::optional<DescriptionText> verified_;  // the checked bytes of a signed description
     std::string patchInfoUrl_;
     int failures_ = 0;
     std::string firstFailure_;
