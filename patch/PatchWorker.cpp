@@ -52,6 +52,7 @@ public:
             events_.Finished(PatchOutcome::NoConnection, "the internet layer could not be opened");
             return;
         }
+        control_.verifiedGameDigest.Set({});  // only this run's verified description may name it
         events_.StatusChanged(kTextFetchingInfo);
         try {
             std::string reason;
@@ -136,8 +137,18 @@ private:
         const DescriptionAcceptance acceptance =
             AcceptDescription(description, *signature, context_.releaseKeyPem, context_.installedVersion, TodayUtc());
         reason = acceptance.reason;
-        if (acceptance.accepted()) verified_ = DescriptionText::Parse(description);
-        return acceptance.accepted();
+        if (!acceptance.accepted()) return false;
+        verified_ = DescriptionText::Parse(description);
+        control_.verifiedGameDigest.Set(VerifiedGameDigest(description));
+        return true;
+    }
+
+    // What the verified description says the game program is, as a digest line; empty without one.
+    static std::string VerifiedGameDigest(const std::string& description) {
+        const ReleaseManifest manifest = BuildReleaseManifest(description);
+        for (const ManifestFile& file : manifest.files)
+            if (file.name == kGameFileName && file.hasDigest) return FormatDigestLine(file.digest);
+        return {};
     }
 
     // A verified description is read from the very bytes that were checked, never from the file

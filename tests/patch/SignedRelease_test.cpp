@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "patch/InstallVerify.h"
 #include "platform/ForwardingFileSystem.h"
 #include "release/ReleaseDescription.h"
 #include "platform/Sha256.h"
@@ -121,6 +122,39 @@ TEST_F(SignedReleaseTest, TheCheckedDescriptionBytesAreWhatTheRunUses) {
     EXPECT_EQ(ReadFileBytes(dir.Join("game.bin")), "new game bytes");
     EXPECT_EQ(ReadFileBytes(dir.Join("maps/one.map")), "new map");
     fileSystem = &SystemFileSystem();
+}
+
+// The window starts QuorvelRPG.bin only as the verified release describes it: a program planted in
+// its place (or an install directory pointed elsewhere) does not match, a release without a line for
+// it and a run without a key hold nothing against it.
+TEST_F(SignedReleaseTest, TheGameProgramIsHeldToTheVerifiedDigest) {
+    const std::string program = "the released game program";
+    Serve("QuorvelRPG.bin", program);
+    const std::string release = "[VERSION]\r\nversion=102\r\nexpires=2999-12-31\r\n[102]\r\n0=QuorvelRPG.bin\r\n"
+                                "[102.sha256]\r\n0=" + DigestLineOf(program) + "\r\n";
+    Publish(release);
+    Run();
+    EXPECT_TRUE(log->Has("finished ok"));
+    const std::string line = state->verifiedGameDigest.Get();
+    EXPECT_EQ(line, DigestLineOf(program));
+    const std::string game = dir.Join("QuorvelRPG.bin");
+    EXPECT_TRUE(GameMatchesDigest(SystemFileSystem(), game, line));
+    WriteFileBytes(game, "a program of someone else");
+    EXPECT_FALSE(GameMatchesDigest(SystemFileSystem(), game, line));
+    std::remove(game.c_str());
+    EXPECT_FALSE(GameMatchesDigest(SystemFileSystem(), game, line));
+    EXPECT_FALSE(GameMatchesDigest(SystemFileSystem(), game, "not a digest line"));
+
+    // Up to date, a release without a line for the program: nothing to hold it to.
+    Reset();
+    Publish(Release());
+    Run();
+    EXPECT_EQ(state->verifiedGameDigest.Get(), "");
+    EXPECT_TRUE(GameMatchesDigest(SystemFileSystem(), game, ""));
+    Reset();
+    Publish(release);
+    Run(false);
+    EXPECT_EQ(state->verifiedGameDigest.Get(), "");
 }
 
 TEST_F(SignedReleaseTest, SignedReleasePatchesAndRecordsTheVersion) {
