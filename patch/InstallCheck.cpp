@@ -98,6 +98,7 @@ int RunInstallCheck(HttpSession& session, FileSystem& fs, SettingsPlatform& sett
     context.runFlag = options.runFlag;
     context.say = say;
     context.progress = options.progress;
+    context.checkEntries = keyed;
     const RepairResult repaired = RepairInstall(context, manifest, report);
     report = VerifyInstall(fs, options.installDir, manifest);
     for (const CheckedFile& problem : report.problems) say("still " + DescribeProblem(problem));

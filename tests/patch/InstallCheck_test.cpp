@@ -8,6 +8,8 @@
 #include <algorithm>
 
 #include "platform/Sha256.h"
+#include "release/ReleaseNames.h"
+#include "tests/archive/ZipBuilder.h"
 #include "tests/support/DemoSigner.h"
 #include "tests/support/PatchServer.h"
 #include "tests/support/TempDir.h"
@@ -113,6 +115,26 @@ TEST_F(SignedInstallCheck, RepairRefusesAnArchiveWithoutADigestLine) {
     EXPECT_NE(std::find(lines.begin(), lines.end(), "refused  pack.zip (no digest line)"), lines.end());
     for (const auto& r : server.Requests()) EXPECT_NE(r.path, "/files/pack.zip");
     EXPECT_FALSE(test::FileExists(dir.Join("data/a.dat")));
+}
+
+// The archive's bytes match their signed line, but an entry is not what the signed contents say (a
+// publishing fault, or a hash collision in the making): it never replaces the installed file.
+TEST_F(SignedInstallCheck, RepairLandsOnlyEntriesThatMatchTheirContentsLines) {
+    test::ZipBuilder zip;
+    zip.Add("data/a.dat", "unexpected bytes");
+    zip.Add("data/b.dat", "b bytes");
+    const std::string archive = zip.Build();
+    const std::string text = "[VERSION]\r\nversion=102\r\nexpires=2999-12-31\r\n[102]\r\n0=pack.zip\r\n[102.sha256]\r\n0=" +
+                             DigestLineOf(archive) + "\r\n[102.contents]\r\ndata/a.dat=" + DigestLineOf("a bytes") +
+                             "\r\ndata/b.dat=" + DigestLineOf("b bytes") + "\r\n";
+    Publish(text, text);
+    server.Put("/files/pack.zip", archive);
+    SystemFileSystem().MakeDirectory(dir.Join("data"));
+    test::WriteFileBytes(dir.Join("data/a.dat"), "damaged a");
+    EXPECT_EQ(Repair(), 1);
+    EXPECT_EQ(test::ReadFileBytes(dir.Join("data/a.dat")), "damaged a");
+    EXPECT_EQ(test::ReadFileBytes(dir.Join("data/b.dat")), "b bytes");
+    EXPECT_FALSE(test::FileExists(dir.Join("data/a.dat") + kTempSuffix));
 }
 
 }  // namespace
