@@ -2,6 +2,7 @@
 // arrives on the worker's thread; a front-end hands it on to its own thread as it needs.
 #pragma once
 
+#include "common/GuardedString.h"
 #include <atomic>
 #include <string>
 
@@ -13,6 +14,8 @@ struct PatchRunControl {
     // The archive being unpacked: entries started and entries in all; total is 0 between archives.
     std::atomic<int> extractDone{0};
     std::atomic<int> extractTotal{0};
+    // The digest line a verified description gives the game program; empty without a key or a line.
+    GuardedString verifiedGameDigest;
 };
 
 struct FileStart {
