@@ -3,12 +3,14 @@
 
 #include "app/LauncherDialog_win.h"
 #include "app/WindowTexts.h"
+#include "patch/InstallVerify.h"
+#include "patch/ReleaseKey.h"
 #include "platform/Cp949_win.h"
+#include "release/ReleaseNames.h"
 
 namespace qr {
 namespace {
 
-constexpr char kGameExecutable[] = "QuorvelRPG.bin";
 constexpr UINT_PTR kExtractTimer = 0;
 
 class ProcessHandles {
@@ -40,7 +42,8 @@ void LauncherDialog::launchGame() {
     startup.wShowWindow = SW_SHOWNORMAL;
 
     const std::string installDir = ReadInstallDir();
-    const std::wstring executable = WidenCp949(installDir + kGameExecutable);
+    const std::string gamePath = installDir + kGameFileName;
+    const std::wstring executable = WidenCp949(gamePath);
     // The command line is the launcher's own arguments exactly as they came, the first one being
     // what the game sees as its program name. The call may write to the buffer.
     const std::wstring args = WidenCp949(state_->gameArgs);
@@ -50,10 +53,15 @@ void LauncherDialog::launchGame() {
     // leaves the launcher's own directory current).
     const std::wstring workingDir = WidenCp949(installDir);
 
+    // With a release key the launcher, elevated, starts only the program the verified release names:
+    // the install directory comes from the user's settings, which any program of the user can change.
+    const bool released = *BuiltInReleaseKeyPem() == '\0' ||
+                          GameMatchesDigest(SystemFileSystem(), gamePath, state_->verifiedGameDigest.Get());
     ProcessHandles process;
-    if (!CreateProcessW(executable.c_str(), commandLine.data(), nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS,
+    if (!released ||
+        !CreateProcessW(executable.c_str(), commandLine.data(), nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS,
                         nullptr, workingDir.empty() ? nullptr : workingDir.c_str(), &startup, &process.info)) {
-        const DWORD error = GetLastError();
+        const DWORD error = released ? GetLastError() : kErrorInvalidImageHash;
         MessageBoxW(hwnd(), WidenCp949(GameStartErrorText(error)).c_str(), WidenCp949(kGameStartBoxTitle).c_str(),
                     MB_OK | MB_ICONSTOP);
     }

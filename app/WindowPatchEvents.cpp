@@ -1,6 +1,7 @@
 #include "app/WindowPatchEvents.h"
 
 #include "patch/ByteProgress.h"
+#include "patch/RunLog.h"
 
 namespace qr {
 namespace {
@@ -116,10 +117,11 @@ PatchWorkerContext WindowWorkerContext(const std::shared_ptr<LauncherState>& sta
                                        std::shared_ptr<SettingsPlatform> settings) {
     PatchWorkerContext context;
     context.control = state;
-    context.events = std::make_shared<WindowPatchEvents>(state, std::move(ui));
-    context.settings = std::move(settings);
     context.installedVersion = state->installedVersion;
     context.installDir = state->installDir.Get();
+    context.events = std::make_shared<RunLogEvents>(std::make_shared<WindowPatchEvents>(state, std::move(ui)),
+                                                    SystemFileSystem(), context.installDir, context.installedVersion);
+    context.settings = std::move(settings);
     context.patchListPath = state->patchListPath;
     return context;
 }

@@ -38,6 +38,7 @@ public:
 
     void BusyChanged(bool busy) override;
     void StatusChanged(const std::string& text) override;
+    void ServedVersionKnown(const std::string&) override {}  // the window shows no version
     void FilesPlanned(int count) override;
     void FileStarted(const FileStart& file) override;
     void BytesReceived(long long received, long long total) override;

@@ -22,6 +22,9 @@ int UnpackPercent(int done, int total);
 // "압축푸는 중 : <name> (<percent>% 완료)"
 std::string FormatUnpackingStatus(const std::string& name, int done, int total);
 
+// The code the game start reports when QuorvelRPG.bin is not the program the verified release names
+// (ERROR_INVALID_IMAGE_HASH, which not every SDK's headers define).
+inline constexpr uint32_t kErrorInvalidImageHash = 577;
 // The text shown when the game cannot be started: its own text for a missing executable (error
 // 2), otherwise the code as signed decimal in the DirectX text.
 std::string GameStartErrorText(uint32_t errorCode);

@@ -194,8 +194,8 @@ private:
 class Extraction {
 public:
     Extraction(const ZipReader& reader, const Plan& plan, FileSystem& fs, FailureLog& failures,
-               const std::string& tempSuffix, const std::atomic<bool>* runFlag, std::atomic<int>* doneOut)
-        : reader_(reader), plan_(plan), fs_(fs), failures_(failures), tempSuffix_(tempSuffix), runFlag_(runFlag),
+               const ExtractNaming& naming, const std::atomic<bool>* runFlag, std::atomic<int>* doneOut)
+        : reader_(reader), plan_(plan), fs_(fs), failures_(failures), naming_(naming), runFlag_(runFlag),
           doneOut_(doneOut),
           started_(static_cast<int>(plan.refused)) {
         if (doneOut_) doneOut_->store(started_.load());
@@ -266,8 +266,16 @@ private:
             return Fail(e, EntryLabel(e.index, reader_.EntryCount()) + ": " + problem + "; existing file kept");
         }
         std::string temp = name;
-        temp += tempSuffix_;
+        temp += naming_.tempSuffix;
         if (!WriteTemp(name, temp, stream, transfer, problem)) return Fail(e, problem);
+        if (naming_.check) {
+            const std::string refusal = naming_.check(name, temp);
+            if (!refusal.empty()) {
+                fs_.Remove(temp);
+                return Fail(e, EntryLabel(e.index, reader_.EntryCount()) + " (\"" + name + "\"): " + refusal +
+                                   "; existing file kept");
+            }
+        }
         if (!fs_.Replace(temp, name)) {
             const FileError cause = LastFileError();
             fs_.Remove(temp);
@@ -282,7 +290,7 @@ private:
             problem = "its directories could not be created";
             return false;
         }
-        std::unique_ptr<WritableFile> out = fs_.Create(temp);
+        std::unique_ptr<WritableFile> out = fs_.CreateNew(temp);
         if (!out) {
             problem = "the file could not be created (\"" + temp + "\": " + DescribeFileError(LastFileError()) +
                       "); existing file kept";
@@ -318,7 +326,7 @@ private:
     const Plan& plan_;
     FileSystem& fs_;
     FailureLog& failures_;
-    const std::string& tempSuffix_;
+    const ExtractNaming& naming_;
     const std::atomic<bool>* runFlag_;
     std::atomic<int>* doneOut_;
     KnownDirectories directories_;
@@ -375,7 +383,7 @@ ExtractOutcome Extract(const ExtractRequest& request, FileSystem& fs) {
     if (Planner(reader, failures, request.naming, request.wanted).Build(plan)) {
         // The count of the archive before is reset (by the extraction) before the new total shows,
         // so a repaint never divides an old count by the new total.
-        Extraction extraction(reader, plan, fs, failures, request.naming.tempSuffix, request.runFlag, request.doneOut);
+        Extraction extraction(reader, plan, fs, failures, request.naming, request.runFlag, request.doneOut);
         if (request.totalOut) request.totalOut->store(static_cast<int>(reader.EntryCount()));
         RunThreads(extraction, transfer.get(), ThreadCount(plan.jobs.size()));
         stopped = extraction.stopped();

@@ -24,6 +24,9 @@ struct ExtractOutcome {
 struct ExtractNaming {
     std::string tempSuffix;
     std::function<std::string(std::string_view name)> refusal;  // empty when the name may land
+    // Optional: told each entry's landing name and its written temporary before it replaces anything;
+    // a reason refuses the entry (its temporary goes, the existing file stays).
+    std::function<std::string(const std::string& name, const std::string& writtenPath)> check;
 };
 
 // Extracts every entry, on as many threads as the machine has cores (at least two), each through a

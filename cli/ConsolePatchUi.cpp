@@ -33,6 +33,7 @@ void ConsolePatchUi::FileStarted(const FileStart& file) {
     ShowStatus(ReceivingStatusText(file.name));
     fileIndex_ = file.index;
     fileCount_ = file.count;
+    resumedFrom_ = file.resumedFrom;
     fileStart_ = std::chrono::steady_clock::now();
     lastProgress_ = fileStart_ - kProgressInterval;
 }
@@ -43,8 +44,10 @@ void ConsolePatchUi::BytesReceived(long long received, long long total) {
     if (!out_.isTerminal() || now - lastProgress_ < kProgressInterval) return;
     lastProgress_ = now;
     if (total < 0) total = 0;
+    // The rate is of what this run received; a first sample taken at once would only measure noise.
     const double seconds = std::chrono::duration<double>(now - fileStart_).count();
-    const double speed = seconds > 0 ? received / seconds / 1024.0 : 0.0;
+    const double thisRun = static_cast<double>(received > resumedFrom_ ? received - resumedFrom_ : 0);
+    const double speed = seconds >= 0.1 ? thisRun / seconds / 1024.0 : 0.0;
     const int percent = total > 0 ? static_cast<int>(received * 100 / total) : 0;
     char line[512];
     std::snprintf(line, sizeof line, "[%d / %d] %lld / %lld Byte  %d%%  %.0f KB/s", fileIndex_, fileCount_, received,
@@ -133,10 +136,9 @@ void ConsolePatchUi::Finished(PatchOutcome outcome, const std::string& reason) {
             if (running) out_.Line(kTextInfoFailed);
             break;
     }
-    // Failures of single files have had their lines.
-    if (outcome != PatchOutcome::Succeeded && outcome != PatchOutcome::Stopped && failuresShown_ == 0 &&
-        !reason.empty())
-        out_.Line("reason: " + reason);
+    // The single files had their own lines; this says why the run as a whole did not succeed.
+    if (outcome != PatchOutcome::Succeeded && outcome != PatchOutcome::Stopped && !reason.empty())
+        out_.Line("the patch run failed: " + reason);
     succeeded_ = outcome == PatchOutcome::Succeeded;
 }
 

@@ -23,6 +23,7 @@ public:
 
     void BusyChanged(bool) override {}
     void StatusChanged(const std::string& text) override;
+    void ServedVersionKnown(const std::string&) override {}
     void FilesPlanned(int) override {}
     void FileStarted(const FileStart& file) override;
     void BytesReceived(long long received, long long total) override;
@@ -45,6 +46,7 @@ private:
     std::mutex mutex_;  // one writer of the console at a time
     std::string lastStatus_;
     int fileIndex_ = 0, fileCount_ = 0;
+    long long resumedFrom_ = 0;  // bytes an earlier run kept: not part of this run's rate
     int failuresShown_ = 0;
     std::chrono::steady_clock::time_point fileStart_;
     std::chrono::steady_clock::time_point lastProgress_;

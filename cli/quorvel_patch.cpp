@@ -1,6 +1,8 @@
 // quorvel-patch: the launcher's patch run without a window, for operators, tests and demos.
 //   quorvel-patch --install-dir DIR [--patch-list URL]
 //   quorvel-patch --verify|--repair --install-dir DIR [--patch-list URL]
+//   quorvel-patch --show-log --install-dir DIR
+//   quorvel-patch --help
 // Exit status: 0 after a successful run (or an install that matches its description), 1 after any
 // failure (or a missing or damaged file), 2 on a usage error.
 #include <atomic>
@@ -24,6 +26,7 @@
 #include "patch/PatchWorker.h"
 #include "patch/SelfReplacingFileSystem.h"
 #include "patch/ReleaseKey.h"
+#include "patch/RunLog.h"
 #include "patch/SettingsStore.h"
 #include "patch/TransferLimits.h"
 #include "platform/HttpText.h"
@@ -42,18 +45,46 @@ struct Options {
     std::string patchListUrl;
     bool verify = false;
     bool repair = false;
+    bool showLog = false;
+    bool help = false;
 };
 
+constexpr char kUsage[] =
+    "usage: quorvel-patch [--verify|--repair] --install-dir DIR [--patch-list URL]\n"
+    "       quorvel-patch --show-log --install-dir DIR\n"
+    "       quorvel-patch --help\n";
+
+constexpr char kHelp[] =
+    "Brings a QuorvelRPG install to the newest served version, as the launcher does, without a window.\n"
+    "\n"
+    "  --install-dir DIR   the game's install directory (required)\n"
+    "  --patch-list URL    the patch list address, instead of the built-in one\n"
+    "  --verify            check every installed file against the release; change nothing\n"
+    "  --repair            check, then fetch exactly what is missing or damaged\n"
+    "  --show-log          print the log of the last runs (%s), for a support desk\n"
+    "  --help              print this text\n"
+    "\n"
+    "Exit status: 0 success (or an install that matches its release), 1 any failure (or a missing or\n"
+    "damaged file), 2 a usage error.\n";
+
 int Usage(const char* message) {
-    std::fprintf(stderr, "quorvel-patch: %s\nusage: quorvel-patch [--verify|--repair] --install-dir DIR [--patch-list URL]\n",
-                 message);
+    std::fprintf(stderr, "quorvel-patch: %s\n%s", message, kUsage);
     return 2;
+}
+
+int Help() {
+    std::printf("%s", kUsage);
+    std::printf(kHelp, qr::kRunLogFileName);
+    return 0;
 }
 
 bool ParseOptions(int argc, char** argv, Options& options, const char*& error) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if ((arg == "--install-dir" || arg == "--patch-list") && i + 1 < argc) {
+        if (arg == "--help" || arg == "-h") {
+            options.help = true;
+            return true;
+        } else if ((arg == "--install-dir" || arg == "--patch-list") && i + 1 < argc) {
             (arg == "--install-dir" ? options.installDir : options.patchListUrl) = argv[++i];
         } else if (arg.rfind("--install-dir=", 0) == 0) {
             options.installDir = arg.substr(std::strlen("--install-dir="));
@@ -61,6 +92,8 @@ bool ParseOptions(int argc, char** argv, Options& options, const char*& error) {
             options.patchListUrl = arg.substr(std::strlen("--patch-list="));
         } else if (arg == "--verify" || arg == "--repair") {
             (arg == "--verify" ? options.verify : options.repair) = true;
+        } else if (arg == "--show-log") {
+            options.showLog = true;
         } else {
             error = "unknown or incomplete option";
             return false;
@@ -70,8 +103,8 @@ bool ParseOptions(int argc, char** argv, Options& options, const char*& error) {
         error = "--install-dir is required";
         return false;
     }
-    if (options.verify && options.repair) {
-        error = "--verify and --repair exclude each other";
+    if (options.verify + options.repair + options.showLog > 1) {
+        error = "--verify, --repair and --show-log exclude each other";
         return false;
     }
     if (options.patchListUrl.empty()) options.patchListUrl = qr::PatchListAddress();
@@ -128,14 +161,39 @@ int RunInstallCheck(const Options& options, const std::string& installDir, const
     return interrupted ? 1 : status;
 }
 
+// Prints the run log as it is; it is only read, so a run in progress does not stand in the way.
+int ShowRunLog(const std::string& installDir, qr::ConsoleOutput& out) {
+    const std::string log = qr::ReadRunLog(qr::SystemFileSystem(), installDir);
+    if (log.empty()) {
+        out.Line("no run has been logged in " + installDir + " yet");
+        return 1;
+    }
+    size_t start = 0;
+    while (start < log.size()) {
+        size_t end = log.find('\n', start);
+        if (end == std::string::npos) end = log.size();
+        std::string line = log.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        out.Line(line);
+        start = end + 1;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     Options options;
     const char* error = nullptr;
     if (!ParseOptions(argc, argv, options, error)) return Usage(error);
+    if (options.help) return Help();
     qr::FileSystem& fs = qr::SystemFileSystem();
     if (!fs.IsDirectory(options.installDir)) return Usage("the install directory does not exist");
+    if (options.showLog) {
+        qr::ConsoleOutput out;
+        const auto dir = qr::ConfiguredInstallDir(*qr::MakeFixedDirSettings(options.installDir));
+        return ShowRunLog(dir.value_or(options.installDir), out);
+    }
     // One run per install directory, held until the process ends.
     const qr::InstallLockResult run = qr::TryLockInstall(options.installDir);
     if (run.status == qr::InstallLockStatus::HeldElsewhere) {
@@ -167,6 +225,7 @@ int main(int argc, char** argv) {
     const std::string installedVersion = qr::ReadInstalledVersion(*settings);
     if (installedVersion == qr::kAbsent) {
         out.Line(kVersionError);
+        out.Line("the installed version could not be read from " + std::string(qr::kVersionFileName));
         cleanUp();
         return 1;
     }
@@ -178,7 +237,7 @@ int main(int argc, char** argv) {
     auto ui = std::make_shared<qr::ConsolePatchUi>(control, out, qr::kInitialStatusText);
     qr::PatchWorkerContext context;
     context.control = control;
-    context.events = ui;
+    context.events = std::make_shared<qr::RunLogEvents>(ui, fs, installDir, installedVersion);
     context.settings = settings;
     context.installedVersion = installedVersion;
     context.installDir = installDir;
@@ -204,6 +263,12 @@ int main(int argc, char** argv) {
     }
     worker.join();
     cleanUp();
-    if (interrupted) out.Line("stopped");
-    return ui->succeeded() && !interrupted ? 0 : 1;
+    // The window's last status asks for its start button; the console closes in its own words.
+    if (interrupted) {
+        out.Line("stopped; the next run goes on from here");
+        return 1;
+    }
+    if (!ui->succeeded()) return 1;
+    out.Line("patched to version " + qr::ReadInstalledVersion(*settings));
+    return 0;
 }

@@ -15,8 +15,13 @@ bool IsDeviceName(std::string_view component) {
     if (upper == "CON" || upper == "PRN" || upper == "AUX" || upper == "NUL" || upper == "CONIN$" ||
         upper == "CONOUT$")
         return true;
-    return upper.size() == 4 && (upper.compare(0, 3, "COM") == 0 || upper.compare(0, 3, "LPT") == 0) &&
-           upper[3] >= '0' && upper[3] <= '9';
+    if (upper.size() < 4 || (upper.compare(0, 3, "COM") != 0 && upper.compare(0, 3, "LPT") != 0)) return false;
+    const std::string_view number = std::string_view(upper).substr(3);
+    if (number.size() == 1) return number[0] >= '0' && number[0] <= '9';
+    // Windows counts the superscripts one to three as digits here too; paths are code page 949,
+    // where they are A9 F6 to A9 F8.
+    return number.size() == 2 && static_cast<unsigned char>(number[0]) == 0xA9 &&
+           static_cast<unsigned char>(number[1]) >= 0xF6 && static_cast<unsigned char>(number[1]) <= 0xF8;
 }
 
 // Why one non-empty component, other than ".", may not be part of a path; empty when it may.
@@ -76,6 +81,23 @@ bool IsSafeRelativeName(std::string_view name) {
     const NormalName normal = NormaliseRelativeName(name);
     // Accepted only when normalising changed nothing: no "." or empty component was dropped.
     return normal.refusal.empty() && normal.path == name;
+}
+
+std::string PrintableText(std::string_view text) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            out += "\\x";
+            out += kHex[byte >> 4];
+            out += kHex[byte & 0x0F];
+        } else {
+            out += c;
+        }
+    }
+    return out;
 }
 
 }  // namespace qr

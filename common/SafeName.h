@@ -24,4 +24,8 @@ struct NormalName {
 // ".." anywhere, an absolute name and an empty raw name stay refused.
 NormalName NormaliseRelativeName(std::string_view name);
 
+// `text` with every control byte (below 0x20, and 0x7F) written as "\xNN", so that a name from the
+// network printed to a terminal cannot move its cursor or send escape sequences; other bytes stay.
+std::string PrintableText(std::string_view text);
+
 }  // namespace qr

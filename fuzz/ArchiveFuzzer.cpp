@@ -54,6 +54,8 @@ public:
         room_ = kDiskRoom;
         files_ = 0;
     }
+    // A fresh temporary is created here as any other file, so that its faults apply to it too.
+    std::unique_ptr<qr::WritableFile> CreateNew(const std::string& path) override { return Create(path); }
     std::unique_ptr<qr::WritableFile> Create(const std::string& path) override {
         Guard("create", path);
         {

@@ -64,7 +64,8 @@ DownloadResult DownloadToFile(HttpResponse& response, FileSystem& fs, const std:
         }
     } else {
         if (resume) fs.Remove(PartialRecordPath(target));
-        file = fs.Create(temp);
+        // A leftover or planted temporary is never written through.
+        file = fs.CreateNew(temp);
     }
     if (!file) {
         result.status = DownloadStatus::WriteFailed;
@@ -102,6 +103,11 @@ DownloadResult DownloadToFile(HttpResponse& response, FileSystem& fs, const std:
         }
         const ReadResult read = response.Read(chunk.data(), chunk.size());
         if (read.status == ReadStatus::End) break;
+        if (read.status == ReadStatus::Error && response.Failure() == HttpFailure::TooLarge && expected) {
+            // Past the described size: never the described file, so nothing of it is kept to resume.
+            fail(DownloadStatus::Mismatch);
+            return result;
+        }
         if (read.status == ReadStatus::Error) {
             keepForLater(DownloadStatus::Broken);
             return result;

@@ -46,7 +46,9 @@ long long AnnouncedLength(const HttpResponse& response) {
 FetchResult FetchItem(const FetchItemRequest& request) {
     FetchResult result;
     FileSystem& fs = *request.fs;
-    OpenedDownload opened = OpenResumable(*request.session, fs, request.address, request.target, CurrentUnixTime());
+    const uint64_t describedSize = request.expected ? request.expected->size : 0;
+    OpenedDownload opened =
+        OpenResumable(*request.session, fs, request.address, request.target, CurrentUnixTime(), describedSize);
     if (!opened.response) {
         result.reason = "the server could not be reached";
         return result;

@@ -1,5 +1,8 @@
 #include "patch/InstallCheck.h"
 
+#include <set>
+
+#include "common/SafeName.h"
 #include "patch/Fetch.h"
 #include "patch/SettingsStore.h"
 #include "platform/HttpText.h"
@@ -18,23 +21,33 @@ std::string Summary(const char* what, const VerifyReport& report, const std::str
     return text;
 }
 
-// With a key, a description that does not verify is not believed at all, as in a patch run.
+// With a key, a description that does not verify is not believed at all, as in a patch run: it is
+// checked before anything of it is read or shown.
 bool SignedReleaseAccepted(HttpSession& session, SettingsPlatform& settings, const std::string& infoUrl,
-                           const std::string& description, const ReleaseManifest& manifest, const std::string& key,
-                           const LineSink& say) {
+                           const std::string& description, const std::string& key, const LineSink& say) {
     const auto signature = FetchSmallBody({&session, infoUrl + kSignatureSuffix, kMaxSignatureBytes});
     SettingsStore versions(settings);
     versions.SetFile(kVersionFileName);
     const DescriptionAcceptance acceptance = AcceptDescription(
         description, signature.value_or(std::string()), key, versions.ReadString("VERSION", "version"), TodayUtc());
-    if (!acceptance.accepted()) {
-        say(acceptance.reason);
-        return false;
-    }
+    if (!acceptance.accepted()) say(acceptance.reason);
+    return acceptance.accepted();
+}
+
+// A signed release describes every file by its digest, and for a repair every archive it may fetch.
+bool EverythingDescribed(const ReleaseManifest& manifest, bool repair, const LineSink& say) {
     bool allDescribed = true;
-    for (const ManifestFile& file : manifest.files)
+    std::set<std::string> archives;
+    for (const ManifestFile& file : manifest.files) {
         if (!file.hasDigest) {
             say("refused  " + file.name + " (no digest line)");
+            allDescribed = false;
+        }
+        if (repair && file.fromArchive) archives.insert(file.sources.begin(), file.sources.end());
+    }
+    for (const std::string& archive : archives)
+        if (!manifest.served.count(archive)) {
+            say("refused  " + archive + " (no digest line)");
             allDescribed = false;
         }
     return allDescribed;
@@ -43,7 +56,9 @@ bool SignedReleaseAccepted(HttpSession& session, SettingsPlatform& settings, con
 }  // namespace
 
 int RunInstallCheck(HttpSession& session, FileSystem& fs, SettingsPlatform& settings,
-                    const InstallCheckOptions& options, const LineSink& say) {
+                    const InstallCheckOptions& options, const LineSink& sink) {
+    // Names come from the network: none may drive the terminal.
+    const LineSink say = [&sink](const std::string& line) { sink(PrintableText(line)); };
     std::string infoUrl, baseUrl;
     ReadPatchListValue(options.patchListPath, kPatchInfoUrlLine, infoUrl);
     ReadPatchListValue(options.patchListPath, kPatchBaseUrlLine, baseUrl);
@@ -52,15 +67,16 @@ int RunInstallCheck(HttpSession& session, FileSystem& fs, SettingsPlatform& sett
         say("the patch description could not be fetched" + (infoUrl.empty() ? std::string() : " from " + infoUrl));
         return 1;
     }
+    const bool keyed = !options.releaseKeyPem.empty();
+    if (keyed && !SignedReleaseAccepted(session, settings, infoUrl, *description, options.releaseKeyPem, say))
+        return 1;
     const ReleaseManifest manifest = BuildReleaseManifest(*description);
     if (manifest.version == kAbsent) {
         say("the patch description names no version");
         return 1;
     }
     for (const std::string& name : manifest.refused) say("refused  " + name + " (leaves the install directory)");
-    if (!options.releaseKeyPem.empty() &&
-        !SignedReleaseAccepted(session, settings, infoUrl, *description, manifest, options.releaseKeyPem, say))
-        return 1;
+    if (keyed && !EverythingDescribed(manifest, options.repair, say)) return 1;
 
     VerifyReport report = VerifyInstall(fs, options.installDir, manifest);
     for (const CheckedFile& problem : report.problems) say(DescribeProblem(problem));
@@ -82,6 +98,7 @@ int RunInstallCheck(HttpSession& session, FileSystem& fs, SettingsPlatform& sett
     context.runFlag = options.runFlag;
     context.say = say;
     context.progress = options.progress;
+    context.checkEntries = keyed;
     const RepairResult repaired = RepairInstall(context, manifest, report);
     report = VerifyInstall(fs, options.installDir, manifest);
     for (const CheckedFile& problem : report.problems) say("still " + DescribeProblem(problem));

@@ -1,5 +1,6 @@
 #include "patch/InstallRepair.h"
 
+#include <algorithm>
 #include <map>
 #include <set>
 
@@ -95,12 +96,24 @@ private:
         if (!Fetch(archive, nullptr)) return false;
         const std::string path = LocalTargetPath(c_.installDir, archive);
         c_.fs->ChangeDirectory(c_.installDir.empty() ? "." : c_.installDir);
+        ExtractNaming naming = LauncherExtractNaming();
+        if (c_.checkEntries) naming.check = [this](const std::string& name, const std::string& written) {
+            return EntryRefusal(name, written);
+        };
         ExtractOutcome outcome = ExtractArchiveEntries(
-            path, LauncherExtractNaming(), [&wanted](const std::string& name) { return wanted.count(name) != 0; },
-            c_.runFlag, *c_.fs);
+            path, naming, [&wanted](const std::string& name) { return wanted.count(name) != 0; }, c_.runFlag, *c_.fs);
         c_.fs->Remove(path);
         if (outcome.status == ExtractStatus::Failed) return Failed(archive, outcome.reason);
         return outcome.status == ExtractStatus::Complete;
+    }
+
+    // An entry lands only as the release's contents describe it.
+    std::string EntryRefusal(const std::string& name, const std::string& written) const {
+        auto it = std::lower_bound(manifest_.files.begin(), manifest_.files.end(), name,
+                                   [](const ManifestFile& f, const std::string& n) { return f.name < n; });
+        if (it == manifest_.files.end() || it->name != name || !it->hasDigest) return "it has no contents line";
+        if (CheckInstalledFile(*c_.fs, written, *it) != FileCheck::Intact) return "it differs from its contents line";
+        return {};
     }
 
     bool Failed(const std::string& name, const std::string& why) {

@@ -26,6 +26,9 @@ struct RepairContext {
     const std::atomic<bool>* runFlag = nullptr;
     LineSink say;
     FetchProgress progress;  // may be empty
+    // A signed release: every entry an archive lands is held to its contents line before it
+    // replaces anything.
+    bool checkEntries = false;
 };
 
 struct RepairResult {

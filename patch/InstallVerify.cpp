@@ -30,6 +30,16 @@ FileCheck CheckInstalledFile(FileSystem& fs, const std::string& path, const Mani
     return hash.ok() && DigestHex(hash.Finish()) == file.digest.sha256Hex ? FileCheck::Intact : FileCheck::Damaged;
 }
 
+bool GameMatchesDigest(FileSystem& fs, const std::string& path, const std::string& digestLine) {
+    if (digestLine.empty()) return true;
+    ManifestFile game;
+    const std::optional<FileDigest> digest = ParseDigestLine(digestLine);
+    if (!digest) return false;
+    game.digest = *digest;
+    game.hasDigest = true;
+    return CheckInstalledFile(fs, path, game) == FileCheck::Intact;
+}
+
 VerifyReport VerifyInstall(FileSystem& fs, const std::string& installDir, const ReleaseManifest& manifest) {
     VerifyReport report;
     for (const ManifestFile& file : manifest.files) {

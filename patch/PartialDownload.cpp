@@ -142,7 +142,7 @@ bool WritePartialRecord(FileSystem& fs, const std::string& recordPath, const Par
     const std::string text = std::string(kRecordMagic) + "\naddress=" + record.address +
                              "\nbytes=" + std::to_string(record.bytes) + "\nvalidator=" + record.validator +
                              "\nsaved=" + std::to_string(record.savedAt) + "\n";
-    auto file = fs.Create(recordPath);
+    auto file = fs.CreateNew(recordPath);
     if (!file) return false;
     const bool written = file->Write(text.data(), text.size());
     if (file->Close() && written) return true;
@@ -182,17 +182,18 @@ bool ContinuesPartial(const HttpResponse& response, const PartialRecord& partial
     return true;
 }
 
-// Every request here keeps the items' minimum rate; a described size is held to by DownloadToFile as
-// the bytes arrive.
+// Every request here keeps the items' minimum rate and the described size; DownloadToFile checks that
+// size again together with the digest.
 OpenedDownload OpenResumable(HttpSession& session, FileSystem& fs, const std::string& address,
-                             const std::string& target, int64_t now) {
+                             const std::string& target, int64_t now, uint64_t describedSize) {
     OpenedDownload opened;
     std::optional<PartialRecord> partial = ReadPartialRecord(fs, PartialRecordPath(target));
     if (partial) {
         auto kept = fs.OpenRead(PartialFilePath(target));
         const bool usable = kept && kept->Size() == partial->bytes && partial->bytes > 0 &&
                             partial->address == address && !partial->validator.empty() &&
-                            now - partial->savedAt <= kPartialMaxAgeSeconds;
+                            now - partial->savedAt <= kPartialMaxAgeSeconds &&
+                            (describedSize == 0 || partial->bytes < describedSize);
         kept.reset();
         if (!usable) {
             DiscardPartial(fs, target);
@@ -200,12 +201,13 @@ OpenedDownload OpenResumable(HttpSession& session, FileSystem& fs, const std::st
         }
     }
     if (!partial) {
-        opened.response = session.Send(address, ItemRequest(0));
+        opened.response = session.Send(address, ItemRequest(describedSize));
         return opened;
     }
+    // Bounded by the whole file, not by the rest: an If-Range that no longer holds brings all of it.
     const HttpHeaders headers = {{"Range", "bytes=" + std::to_string(partial->bytes) + "-"},
                                  {"If-Range", partial->validator}};
-    opened.response = session.Send(address, ItemRequest(0, headers));
+    opened.response = session.Send(address, ItemRequest(describedSize, headers));
     if (!opened.response) return opened;  // unreachable: the kept bytes wait for another run
     const int status = opened.response->StatusCode();
     if (status == kHttpPartialContent || status == kHttpRangeNotSatisfiable) {
@@ -217,7 +219,7 @@ OpenedDownload OpenResumable(HttpSession& session, FileSystem& fs, const std::st
         // Not the rest of the kept bytes: they are of no use, so the whole file is asked for again.
         opened.response.reset();
         DiscardPartial(fs, target);
-        opened.response = session.Send(address, ItemRequest(0));
+        opened.response = session.Send(address, ItemRequest(describedSize));
         return opened;
     }
     // A 200 is the whole file (changed, or ranges ignored) and starts over; an error status keeps

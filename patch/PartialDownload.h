@@ -51,9 +51,10 @@ struct OpenedDownload {
 // Opens `address` for `target`: with a usable partial file the request asks for the rest; a 200
 // (changed file, or a server that ignores ranges) starts over on that body; a 416 or an answer that
 // does not fit the kept bytes discards them and asks again for the whole file. `now` is seconds
-// since 1970.
+// since 1970. `describedSize` (0: not known) bounds the whole file: a body that would run past it
+// is refused as it arrives, or before, when its announced length already does.
 OpenedDownload OpenResumable(HttpSession& session, FileSystem& fs, const std::string& address,
-                             const std::string& target, int64_t now);
+                             const std::string& target, int64_t now, uint64_t describedSize = 0);
 
 // Walks `installDir` and removes every partial file (and record) whose address is not in
 // `addresses` or that is older than a week. Returns how many were removed.

@@ -2,6 +2,7 @@
 // arrives on the worker's thread; a front-end hands it on to its own thread as it needs.
 #pragma once
 
+#include "common/GuardedString.h"
 #include <atomic>
 #include <string>
 
@@ -13,6 +14,8 @@ struct PatchRunControl {
     // The archive being unpacked: entries started and entries in all; total is 0 between archives.
     std::atomic<int> extractDone{0};
     std::atomic<int> extractTotal{0};
+    // The digest line a verified description gives the game program; empty without a key or a line.
+    GuardedString verifiedGameDigest;
 };
 
 struct FileStart {
@@ -36,6 +39,8 @@ public:
     virtual ~PatchEvents() = default;
     virtual void BusyChanged(bool busy) = 0;  // on for the whole run, off after the last event
     virtual void StatusChanged(const std::string& text) = 0;
+    // The version the patch description offers, once it has been read and accepted.
+    virtual void ServedVersionKnown(const std::string& version) = 0;
     virtual void FilesPlanned(int count) = 0;
     virtual void FileStarted(const FileStart& file) = 0;
     virtual void BytesReceived(long long received, long long total) = 0;  // total -1 when unknown

@@ -52,6 +52,7 @@ public:
             events_.Finished(PatchOutcome::NoConnection, "the internet layer could not be opened");
             return;
         }
+        control_.verifiedGameDigest.Set({});  // only this run's verified description may name it
         events_.StatusChanged(kTextFetchingInfo);
         try {
             std::string reason;
@@ -67,11 +68,13 @@ public:
                 FailUnreachableDescription("the patch description was refused: " + reason);
                 return;
             }
-            remoteVersion_ = store.ReadString("VERSION", "version");
+            const PatchInfoLookup lookup = DescriptionLookup(store);
+            remoteVersion_ = lookup("VERSION", "version");
+            events_.ServedVersionKnown(remoteVersion_);
             if (context_.installedVersion == remoteVersion_)
                 AlreadyUpToDate();
             else
-                PatchVersions(store);
+                PatchVersions(lookup);
         } catch (const std::exception& e) {
             FailWithException(e.what());
         } catch (...) {
@@ -135,7 +138,27 @@ private:
         const DescriptionAcceptance acceptance =
             AcceptDescription(description, *signature, context_.releaseKeyPem, context_.installedVersion, TodayUtc());
         reason = acceptance.reason;
-        return acceptance.accepted();
+        if (!acceptance.accepted()) return false;
+        verified_ = DescriptionText::Parse(description);
+        control_.verifiedGameDigest.Set(VerifiedGameDigest(description));
+        return true;
+    }
+
+    // What the verified description says the game program is, as a digest line; empty without one.
+    static std::string VerifiedGameDigest(const std::string& description) {
+        const ReleaseManifest manifest = BuildReleaseManifest(description);
+        for (const ManifestFile& file : manifest.files)
+            if (file.name == kGameFileName && file.hasDigest) return FormatDigestLine(file.digest);
+        return {};
+    }
+
+    // A verified description is read from the very bytes that were checked, never from the file
+    // again (it could have changed on the disk since); an unsigned one through the profile store.
+    PatchInfoLookup DescriptionLookup(SettingsStore& store) const {
+        if (verified_) return [this](const std::string& section, const std::string& key) {
+            return (*verified_)(section, key);
+        };
+        return [&store](const std::string& section, const std::string& key) { return store.ReadString(section, key); };
     }
 
     bool ReadWholeFile(const std::string& path, uint64_t limit, std::string& bytes) {
@@ -167,10 +190,7 @@ private:
         events_.Finished(PatchOutcome::Succeeded, {});
     }
 
-    void PatchVersions(SettingsStore& patchInfo) {
-        const PatchInfoLookup lookup = [&patchInfo](const std::string& section, const std::string& key) {
-            return patchInfo.ReadString(section, key);
-        };
+    void PatchVersions(const PatchInfoLookup& lookup) {
         // The digest lines come with the list, read before the description goes.
         DownloadListResult list = BuildDownloadList(context_.installedVersion, remoteVersion_, lookup);
         RemovePatchInfo();
@@ -321,6 +341,7 @@ private:
     PatchWorkerContext& context_;
     std::unique_ptr<HttpSession> session_;
     std::string remoteVersion_;
+    std::optional<DescriptionText> verified_;  // the checked bytes of a signed description
     std::string patchInfoUrl_;
     int failures_ = 0;
     std::string firstFailure_;

@@ -51,7 +51,9 @@ std::string DirectoryOf(const std::string& path) {
 // recorded here promises that the files before it are whole.
 bool ReplaceWholeFile(const std::string& path, const std::string& text) {
     const std::string temp = path + kTempSuffix;
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // A leftover temporary, or a link planted under its name, is removed (never followed) first.
+    if (::unlink(temp.c_str()) != 0 && errno != ENOENT) return false;
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0) return false;
     bool ok = WriteAll(fd, text);
     ok = ::fsync(fd) == 0 && ok;

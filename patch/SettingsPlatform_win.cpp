@@ -68,9 +68,17 @@ bool WriteSystemProfileString(const std::string& section, const std::string& key
     if (file.find_first_of("\\/") == std::string::npos)
         return WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), file.c_str()) != 0;
     const std::string temp = file + kTempSuffix;
+    // A leftover temporary, or a link planted under its name, is removed first (the link itself); the
+    // copy is then made only under a free name, so nothing is written through a link.
     DeleteFileA(temp.c_str());
-    if (GetFileAttributesA(file.c_str()) != INVALID_FILE_ATTRIBUTES && !CopyFileA(file.c_str(), temp.c_str(), FALSE))
-        return false;
+    if (GetFileAttributesA(file.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        if (!CopyFileA(file.c_str(), temp.c_str(), TRUE)) return false;
+    } else {
+        HANDLE fresh = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (fresh == INVALID_HANDLE_VALUE) return false;
+        CloseHandle(fresh);
+    }
     // The copy keeps a read-only attribute of the original; the copy itself must be writable.
     SetFileAttributesA(temp.c_str(), FILE_ATTRIBUTE_NORMAL);
     bool ok = WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), temp.c_str()) != 0;

@@ -49,6 +49,14 @@ public:
     virtual std::unique_ptr<ReadableFile> OpenRead(const std::string& path) = 0;
     // Creates the file, or truncates an existing one; null when it cannot be created.
     virtual std::unique_ptr<WritableFile> Create(const std::string& path) = 0;
+    // Creates a temporary of ours afresh: whatever is left under its name (a file, or a link planted
+    // there) is removed first, the link itself and never what it points to, and the file is then
+    // created only if the name is free, never through a link. Null when that fails. Layers without
+    // links of their own (fakes) may keep this default.
+    virtual std::unique_ptr<WritableFile> CreateNew(const std::string& path) {
+        Remove(path);
+        return Create(path);
+    }
     // Moves `from` over `to` in one step, replacing `to` if it exists; false when `to` is read-only.
     virtual bool Replace(const std::string& from, const std::string& to) = 0;
     virtual bool Remove(const std::string& path) = 0;

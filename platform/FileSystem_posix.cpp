@@ -153,6 +153,15 @@ public:
         if (fd < 0) return Failed("create", native, nullptr);
         return std::make_unique<PosixWritableFile>(fd, native);
     }
+    std::unique_ptr<WritableFile> CreateNew(const std::string& path) override {
+        ClearFileError();
+        const std::string native = NativePath(path);
+        // unlink removes a link itself; a name planted again in between makes the open fail.
+        if (::unlink(native.c_str()) != 0 && errno != ENOENT) return Failed("create", native, nullptr);
+        int fd = ::open(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd < 0) return Failed("create", native, nullptr);
+        return std::make_unique<PosixWritableFile>(fd, native);
+    }
     bool Replace(const std::string& from, const std::string& to) override {
         // A read-only game file is refused as Windows refuses it, by its mode bits (access() would
         // let root through).
@@ -193,7 +202,8 @@ public:
     std::unique_ptr<WritableFile> OpenAppend(const std::string& path) override {
         ClearFileError();
         const std::string native = NativePath(path);
-        UniqueFd fd(::open(native.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
+        // Kept bytes are ours: a link planted in their place is not followed.
+        UniqueFd fd(::open(native.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC));
         if (fd.get() < 0) return Failed("append", native, nullptr);
         struct stat st {};
         if (::fstat(fd.get(), &st) != 0) return Failed("append", native, nullptr);

@@ -161,6 +161,20 @@ public:
         written_.Add(WidenCp949(path));
         return std::make_unique<WinWritableFile>(h, path);
     }
+    std::unique_ptr<WritableFile> CreateNew(const std::string& path) override {
+        ClearFileError();
+        const std::wstring wide = WidenCp949(path);
+        // DeleteFileW removes a symbolic link itself; a reparse point that cannot be removed so
+        // (a junction) keeps the name taken and CREATE_NEW refuses it.
+        if (!DeleteFileW(wide.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND &&
+            GetLastError() != ERROR_PATH_NOT_FOUND)
+            return Failed("create", path, nullptr);
+        HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (h == INVALID_HANDLE_VALUE) return Failed("create", path, nullptr);
+        written_.Add(wide);
+        return std::make_unique<WinWritableFile>(h, path);
+    }
     bool Replace(const std::string& from, const std::string& to) override {
         ClearFileError();
         // Windows refuses to move over a read-only file, Wine does not: refused here on both.

@@ -11,6 +11,9 @@ public:
     explicit FlushingFileSystem(FileSystem& inner) : ForwardingFileSystem(inner) {}
 
     std::unique_ptr<WritableFile> Create(const std::string& path) override { return Flushed(inner().Create(path)); }
+    std::unique_ptr<WritableFile> CreateNew(const std::string& path) override {
+        return Flushed(inner().CreateNew(path));
+    }
     std::unique_ptr<WritableFile> OpenAppend(const std::string& path) override {
         return Flushed(inner().OpenAppend(path));
     }

@@ -13,6 +13,7 @@ public:
 
     std::unique_ptr<ReadableFile> OpenRead(const std::string& path) override { return inner_.OpenRead(path); }
     std::unique_ptr<WritableFile> Create(const std::string& path) override { return inner_.Create(path); }
+    std::unique_ptr<WritableFile> CreateNew(const std::string& path) override { return inner_.CreateNew(path); }
     bool Replace(const std::string& from, const std::string& to) override { return inner_.Replace(from, to); }
     bool Remove(const std::string& path) override { return inner_.Remove(path); }
     MakeDirResult MakeDirectory(const std::string& path) override { return inner_.MakeDirectory(path); }

@@ -46,7 +46,7 @@ bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
 
 bool IsLauncherFile(std::string_view name) {
     const std::string seen = AsWindowsSees(name);
-    for (const char* own : {kPatchListFileName, kPatchInfoFileName, kVersionFileName})
+    for (const char* own : {kPatchListFileName, kPatchInfoFileName, kVersionFileName, kRunLogFileName})
         if (seen == AsciiLower(own)) return true;
     return false;
 }

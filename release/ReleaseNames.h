@@ -17,6 +17,8 @@ namespace qr {
 inline constexpr const char kPatchListFileName[] = "patch.txt";
 inline constexpr const char kPatchInfoFileName[] = "PatchInfo.ini";
 inline constexpr const char kVersionFileName[] = "VersionInfo.ini";
+// What the last runs did and why they failed, for a support desk; no release may bring a file of this name.
+inline constexpr const char kRunLogFileName[] = "QuorvelLauncher.log";
 // Beside a target: the bytes written whole before they replace it, and the record of a partial download.
 inline constexpr const char kTempSuffix[] = ".qrtmp";
 inline constexpr const char kPartialRecordSuffix[] = ".qrpart";
@@ -34,7 +36,7 @@ inline constexpr uint64_t kMaxDescriptionBytes = 16 << 20;  // a description rea
 inline constexpr size_t kMaxSignatureBytes = 256;           // a DER P-256 signature takes at most 72
 
 // The launcher's own names, compared as Windows does (any case, trailing dots and blanks dropped):
-// one of its three files at the top of the install directory, or a component ending in one of its
+// one of its own files at the top of the install directory, or a component ending in one of its
 // suffixes (such a name would meet a temporary file or a download record).
 bool IsLauncherFile(std::string_view name);
 bool HasLauncherSuffix(std::string_view name);

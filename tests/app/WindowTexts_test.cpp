@@ -55,6 +55,8 @@ TEST(WindowTexts, GameStartErrors) {
     EXPECT_EQ(GameStartErrorText(3), "게임시작에러 : 3 - DirectX 8.1버전 이상이 설치되어야 합니다.");
     // Codes are shown as signed 32-bit numbers.
     EXPECT_EQ(GameStartErrorText(0xC0000135u), "게임시작에러 : -1073741515 - DirectX 8.1버전 이상이 설치되어야 합니다.");
+    // A program that is not the released one.
+    EXPECT_EQ(GameStartErrorText(kErrorInvalidImageHash), "게임시작에러 : 577 - DirectX 8.1버전 이상이 설치되어야 합니다.");
 }
 
 }  // namespace

@@ -38,6 +38,8 @@ public:
         Record("open " + path);
         return inner().OpenRead(path);
     }
+    // A fresh temporary is created here as any other file, so that its faults apply to it too.
+    std::unique_ptr<WritableFile> CreateNew(const std::string& path) override { return Create(path); }
     std::unique_ptr<WritableFile> Create(const std::string& path) override {
         std::unique_lock<std::recursive_mutex> lock(mutex_);
         calls.push_back("create " + path);

@@ -35,6 +35,7 @@ std::vector<NameCase> NameCases() {
         // Checked after conversion: a converted name gets every rule.
         {"flagged climb", "\xEA\xB0\x80/../../x", true, "", false, "\"..\""},
         {"flagged device", "./nul.\xEA\xB0\x80", true, "", false, "device"},
+        {"flagged superscript device", "data/COM\xC2\xB9.dat", true, "", false, "device"},
         {"emoji", "\xF0\x9F\x98\x80.dat", true, "", false, "no code page 949 form"},
         // A best-fit conversion would make these "a/b" and "a.dat " (an alias of "a.dat").
         {"division slash", "a\xE2\x88\x95" "b", true, "", false, "no code page 949 form"},

@@ -17,7 +17,7 @@ import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import qrtest  # noqa: E402
-from qrtest import FAILURE, INFO_FAILED, RUN_AGAIN, SUCCESS, VERSION_ERROR  # noqa: E402
+from qrtest import FAILURE, INFO_FAILED, PATCHED_TO, RUN_AGAIN, RUN_FAILED, SUCCESS, VERSION_ERROR  # noqa: E402
 from qrtest import files_under, read, write, zip_bytes  # noqa: E402
 
 
@@ -60,6 +60,9 @@ class PatchRun(qrtest.InstallCase):
         self.assertEqual(read(os.path.join(self.install, "data", "text", "ko.txt")),
                          "한국어".encode("cp949") * 5000)
         self.assertEqual(read(os.path.join(self.install, "readme.txt")), b"patch 103")
+        # The window's status is shown, but a console has no start button: it closes in its own words.
+        self.assertIn(SUCCESS, out)
+        self.assertEqual(qrtest.closing_line(out), PATCHED_TO % "103")
         self.assertTrue(os.path.exists(os.path.join(self.install, "sound", "bgm", "town.ogg")))
         self.assertFalse(os.path.exists(os.path.join(self.install, "patch101.zip")))
         self.assertEqual(self.recorded_version(), "103")
@@ -102,6 +105,14 @@ class PatchRun(qrtest.InstallCase):
                 self.assertIn(FAILURE, out)
                 # The failure names the file, the step and the server's answer.
                 self.assertIn("failed   game.dat (" + reasons.get(label, ""), out)
+                self.assertIn(RUN_FAILED + "game.dat: " + reasons.get(label, ""), out)
+                # The log keeps it for a support desk, and --show-log prints it.
+                log = self.run_log()
+                self.assertIn("served version: 101\r\nfailed: game.dat: " + reasons.get(label, ""), log)
+                code, shown = self.run_patcher("--show-log")
+                self.assertEqual(code, 0, shown)
+                self.assertIn("failed: game.dat: " + reasons.get(label, ""), shown)
+                self.assertEqual(qrtest.closing_line(shown), qrtest.closing_line(log))
                 self.assertEqual(read(os.path.join(self.install, "game.dat")), b"old game data")
                 self.assertEqual(read(os.path.join(self.install, "other.txt")), b"other")
                 self.assertEqual(self.recorded_version(), "100")
@@ -219,7 +230,18 @@ class PatchRun(qrtest.InstallCase):
         code, out, _ = qrtest.run(cmd, wine=False)
         self.assertEqual(code, 1)
         self.assertIn(INFO_FAILED, out)
+        self.assertIn(RUN_FAILED + "the patch description could not be fetched", out)
         self.assertEqual(self.recorded_version(), "100")
+        runs = self.run_log().split("=== run started ")[1:]
+        self.assertEqual(len(runs), 2, self.run_log())
+        self.assertIn("served version: (unknown)\r\nresult: failed, no usable patch description\r\n"
+                      "reason: the patch description could not be fetched: ", runs[1])
+
+    def test_show_log_without_runs(self):
+        code, out = self.run_patcher("--show-log")
+        self.assertEqual(code, 1, out)
+        self.assertIn("no run has been logged", out)
+        self.assertEqual(files_under(self.install), [])
 
     def test_missing_version_file_is_a_version_error(self):
         self.description("[VERSION]\r\nversion=101\r\n")
@@ -228,10 +250,20 @@ class PatchRun(qrtest.InstallCase):
         self.assertIn(VERSION_ERROR, out)
         self.assertEqual(files_under(self.install), [])
 
-    def test_usage_errors_exit_2(self):
+    def test_usage_errors_exit_2_and_help_exits_0(self):
         for args in ([], ["--install-dir"], ["--bogus"], ["--install-dir", qrtest.host_path(self.install + "/none")]):
             with self.subTest(args=args):
-                self.assertEqual(qrtest.run([qrtest.OPTIONS.binary] + args, timeout=60)[0], 2)
+                code, _, err = qrtest.run([qrtest.OPTIONS.binary] + args, timeout=60)
+                self.assertEqual(code, 2)
+                self.assertIn("usage: quorvel-patch", err)
+        for args in (["--help"], ["-h"], ["--verify", "--help"]):
+            with self.subTest(args=args):
+                code, out, _ = qrtest.run([qrtest.OPTIONS.binary] + args, timeout=60)
+                self.assertEqual(code, 0, out)
+                self.assertIn("usage: quorvel-patch", out)
+                self.assertIn("--repair", out)
+                self.assertIn("Exit status", out)
+        self.assertEqual(files_under(self.install), [])
 
     def test_address_priority_option_over_environment(self):
         self.installed("101")
@@ -263,6 +295,8 @@ class PatchRun(qrtest.InstallCase):
         proc.wait(20)
         self.assertLess(time.time() - started, 5, "the worker ends promptly")
         self.assertEqual(proc.returncode, 1)
+        out = proc.stdout.read().decode("utf-8", "replace")
+        self.assertEqual(qrtest.closing_line(out), qrtest.STOPPED)
         self.assertEqual(read(os.path.join(self.install, "big.bin")), b"old big")
         self.assertEqual(self.recorded_version(), "100")
         self.assert_clean_install()

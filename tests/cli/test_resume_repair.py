@@ -95,6 +95,20 @@ class Resume(Case):
     def test_dropped_download_is_completed_by_nginx_with_the_rest_only(self):
         self.check_rest_only(nginx=True)
 
+    def test_console_rate_counts_only_the_bytes_of_this_run(self):
+        if qrtest.OPTIONS.wine:
+            self.skipTest("the Windows console's progress line is not a terminal under wine")
+        self.prepare()
+        self.break_first_run()
+        # The rest comes at about 20 KB/s; counting the 12 MB kept would show hundreds of times that.
+        self.ours.set_faults({"/files/big.pak": {"mode": "slow", "delay": 0.05, "chunk": 1024}})
+        rates = qrtest.progress_on_terminal(self.command(), 5, r"\d+%  (\d+) KB/s")
+        self.assertEqual(len(rates), 5, "the progress line was shown")
+        for rate in map(int, rates):
+            self.assertLess(rate, 1000, rates)
+        temp, _ = self.partial("big.pak")
+        self.assertGreater(os.path.getsize(temp), self.DROP, "the stopped run kept what it added")
+
     def check_changed_file(self, nginx):
         self.prepare()
         self.break_first_run()

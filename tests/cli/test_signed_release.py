@@ -59,6 +59,9 @@ class SignedRun(qrtest.InstallCase):
         fetched = [r["path"] for r in self.server.seen() if r["path"].startswith("/files/")]
         self.assertEqual(fetched, [], what)
         self.assert_nothing_changed(out)
+        last = self.run_log().split("=== run started ")[-1]
+        self.assertIn("served version: (unknown)\r\nresult: failed, no usable patch description\r\n"
+                      "reason: the patch description ", last, what)
 
     def env(self):
         return {}
@@ -112,6 +115,9 @@ class SignedRun(qrtest.InstallCase):
         self.assertEqual(self.recorded_version(), "101")
         self.assertEqual(qrtest.read(os.path.join(self.install, "QuorvelRPG.bin")), b"old game")
         self.assert_clean_install()
+        last = self.run_log().split("=== run started ")[-1]
+        self.assertIn("installed version: 101\r\nserved version: 102\r\nfailed: QuorvelRPG.bin: ", last)
+        self.assertIn("result: failed\r\nreason: QuorvelRPG.bin: ", last)
 
     def test_unsigned_old_style_server_is_refused_with_a_key(self):
         self.publish("[VERSION]\r\nversion=102\r\n[102]\r\n0=QuorvelRPG.bin\r\n", sign=False)

@@ -7,6 +7,7 @@ namespace {
 
 TEST(SafeName, RelativeNamesInsideTheBaseAreAccepted) {
     for (const char* name : {"a.txt", "data/map01.map", "data\\maps\\a.map", "dir/", "a..b/c", "..x", "console.txt", "com10", "nulled/x",
+                             "COM\xA9\xF9" /* COM⁴ */, "LPT\xA9\xF6x",
                              "\xB5\xA5\xC0\xCC\xC5\xCD/\xB8\xCA.map" /* CP949 Korean names */})
         EXPECT_TRUE(IsSafeRelativeName(name)) << name;
 }
@@ -15,7 +16,9 @@ TEST(SafeName, NamesThatCouldLeaveTheBaseAreRefused) {
     for (const char* name : {"", "/etc/passwd", "\\Windows\\x.dll", "C:\\x", "c:x", "..", "../x", "..\\x",
                              "a/../../x", "a\\..\\..\\x", "a/..", "./x", "a/./b", "a//b", "file.txt:stream",
                              "\\\\server\\share\\x", "a\tb", "a\nb",
-                             "CON", "nul.txt", "data/com1.dat", "Lpt9", "aux .x", "name.", "dir /x", "trail "})
+                             "CON", "nul.txt", "data/com1.dat", "Lpt9", "aux .x", "name.", "dir /x", "trail ",
+                             /* COM¹, lpt³.txt, LPT² in code page 949: superscripts count as digits */
+                             "COM\xA9\xF6", "data/lpt\xA9\xF8.txt", "LPT\xA9\xF7 .x"})
         EXPECT_FALSE(IsSafeRelativeName(name)) << name;
 }
 

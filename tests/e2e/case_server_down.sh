@@ -28,3 +28,6 @@ e2e_click_client $E2E_CLOSE_BUTTON_CENTRE
 e2e_wait_exit 30 || e2e_fail "the close button did not close the launcher"
 e2e_same_tree "$E2E_WORK/install-before" "$E2E_INSTALL" || e2e_fail "the install changed: $(head -20 "$E2E_WORK/tree.diff")"
 e2e_expect_no_leftovers
+# The support desk's record says why; the window's texts stay as they are.
+grep -q "^result: failed, no usable patch description" "$E2E_INSTALL/QuorvelLauncher.log" \
+  || e2e_fail "the run log does not say why the run failed: $(cat "$E2E_INSTALL/QuorvelLauncher.log" 2>&1)"

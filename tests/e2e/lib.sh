@@ -246,10 +246,11 @@ e2e_no_temp_files() {  # e2e_no_temp_files DIR
   [ -z "$(find "$1" -name '*.qrtmp*' -print -quit)" ]
 }
 
-# e2e_same_tree A B: same files with the same bytes, apart from the game executable, its record
-# and the patch list of a launcher still running (checked on its own after the launcher ends).
+# e2e_same_tree A B: same files with the same bytes, apart from the game executable, its record,
+# the launcher's run log and the patch list of a launcher still running (checked on its own after
+# the launcher ends).
 e2e_same_tree() {
-  diff -r -x standin-launch.txt -x QuorvelRPG.bin -x patch.txt "$1" "$2" >"$E2E_WORK/tree.diff" 2>&1
+  diff -r -x standin-launch.txt -x QuorvelRPG.bin -x patch.txt -x QuorvelLauncher.log "$1" "$2" >"$E2E_WORK/tree.diff" 2>&1
 }
 
 # e2e_wait_blinking SECONDS: true once the start button blinks (two screenshots a blink apart

@@ -5,7 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "platform/Sha256.h"
+#include "release/ReleaseNames.h"
+#include "tests/archive/ZipBuilder.h"
 #include "tests/support/DemoSigner.h"
 #include "tests/support/PatchServer.h"
 #include "tests/support/TempDir.h"
@@ -76,6 +80,61 @@ TEST_F(SignedInstallCheck, OnlyAVerifiedDescriptionIsRepairedFrom) {
     EXPECT_EQ(Repair(), 0) << lines.back();
     EXPECT_EQ(test::ReadFileBytes(dir.Join("game.bin")), game);
     EXPECT_EQ(FileRequests(), 1);
+}
+
+// A description is checked before anything of it is read: an unsigned one with hostile names shows
+// only the signature's verdict, and names of a verified one reach the terminal with their control
+// bytes escaped.
+TEST_F(SignedInstallCheck, NamesAreShownOnlyFromAVerifiedDescriptionAndEscaped) {
+    const std::string hostile = "[VERSION]\r\nversion=102\r\nexpires=2999-12-31\r\n[102]\r\n0=game.bin\r\n"
+                                "1=../\x1b]2;owned\x07x.dat\r\n[102.sha256]\r\n0=" + DigestLineOf(game) + "\r\n";
+    Publish(hostile, Description());
+    EXPECT_EQ(Repair(), 1);
+    EXPECT_EQ(lines, std::vector<std::string>{"the patch description's signature does not verify"});
+
+    Publish(hostile, hostile);
+    Repair();
+    bool shown = false;
+    for (const std::string& line : lines) {
+        EXPECT_EQ(line.find('\x1b'), std::string::npos) << line;
+        EXPECT_EQ(line.find('\x07'), std::string::npos) << line;
+        shown |= line.find("../\\x1B]2;owned\\x07x.dat") != std::string::npos;
+    }
+    EXPECT_TRUE(shown);
+}
+
+// With a key, an archive the repair would fetch needs its own digest line: its entries are only as
+// trustworthy as its bytes.
+TEST_F(SignedInstallCheck, RepairRefusesAnArchiveWithoutADigestLine) {
+    const std::string entry = "entry bytes";
+    const std::string text = "[VERSION]\r\nversion=102\r\nexpires=2999-12-31\r\n[102]\r\n0=pack.zip\r\n"
+                             "[102.contents]\r\ndata/a.dat=" + DigestLineOf(entry) + "\r\n";
+    Publish(text, text);
+    server.Put("/files/pack.zip", "not fetched");
+    EXPECT_EQ(Repair(), 1);
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "refused  pack.zip (no digest line)"), lines.end());
+    for (const auto& r : server.Requests()) EXPECT_NE(r.path, "/files/pack.zip");
+    EXPECT_FALSE(test::FileExists(dir.Join("data/a.dat")));
+}
+
+// The archive's bytes match their signed line, but an entry is not what the signed contents say (a
+// publishing fault, or a hash collision in the making): it never replaces the installed file.
+TEST_F(SignedInstallCheck, RepairLandsOnlyEntriesThatMatchTheirContentsLines) {
+    test::ZipBuilder zip;
+    zip.Add("data/a.dat", "unexpected bytes");
+    zip.Add("data/b.dat", "b bytes");
+    const std::string archive = zip.Build();
+    const std::string text = "[VERSION]\r\nversion=102\r\nexpires=2999-12-31\r\n[102]\r\n0=pack.zip\r\n[102.sha256]\r\n0=" +
+                             DigestLineOf(archive) + "\r\n[102.contents]\r\ndata/a.dat=" + DigestLineOf("a bytes") +
+                             "\r\ndata/b.dat=" + DigestLineOf("b bytes") + "\r\n";
+    Publish(text, text);
+    server.Put("/files/pack.zip", archive);
+    SystemFileSystem().MakeDirectory(dir.Join("data"));
+    test::WriteFileBytes(dir.Join("data/a.dat"), "damaged a");
+    EXPECT_EQ(Repair(), 1);
+    EXPECT_EQ(test::ReadFileBytes(dir.Join("data/a.dat")), "damaged a");
+    EXPECT_EQ(test::ReadFileBytes(dir.Join("data/b.dat")), "b bytes");
+    EXPECT_FALSE(test::FileExists(dir.Join("data/a.dat") + kTempSuffix));
 }
 
 }  // namespace

@@ -22,6 +22,8 @@ public:
     long long discarded = 0;
     bool replaced = false;
 
+    // A fresh temporary is created here as any other file, so that its faults apply to it too.
+    std::unique_ptr<WritableFile> CreateNew(const std::string& path) override { return Create(path); }
     std::unique_ptr<WritableFile> Create(const std::string& path) override {
         if (path.find(name_) == std::string::npos) return inner().Create(path);
         discarded = 0;

@@ -52,6 +52,8 @@ public:
         return recordedSteps_;
     }
 
+    // A fresh temporary is created here as any other file, so that its faults apply to it too.
+    std::unique_ptr<WritableFile> CreateNew(const std::string& path) override { return Create(path); }
     std::unique_ptr<WritableFile> Create(const std::string& path) override {
         std::unique_ptr<WritableFile> file = inner().Create(path);
         if (!file) return nullptr;

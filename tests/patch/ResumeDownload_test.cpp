@@ -135,6 +135,44 @@ TEST_F(ResumeTest, ResumedFileThatFailsItsHashIsDiscardedAndTheGameFileStays) {
     EXPECT_EQ(FileRequests().back().range, "");
 }
 
+// A server (or a mirror) that serves more than the release describes: the longer body is cut before
+// or while it arrives, the game file stays and nothing of it is kept to resume.
+TEST_F(ResumeTest, BodyLongerThanTheDescribedSizeIsCutAndNothingReplaced) {
+    const std::string described = data.substr(0, 40000);
+    const FileDigest digest{DigestHex(Sha256Of(described)), described.size()};
+    server.Put(kPath, data);
+    WriteFileBytes(target, "old game file");
+    // Its announced length is already too long: refused before the body, even one that breaks early.
+    server.SetFault(kPath, R"({"mode": "drop", "after": 30000})");
+    DownloadResult result = Fetch(&digest);
+    EXPECT_EQ(result.status, DownloadStatus::Mismatch);
+    EXPECT_EQ(result.received, 0);
+    EXPECT_EQ(ReadFileBytes(target), "old game file");
+    EXPECT_FALSE(FileExists(PartialFilePath(target)));
+    EXPECT_FALSE(FileExists(PartialRecordPath(target)));
+
+    // No length at all and a body without end: cut at the described size while it arrives.
+    server.SetFault(kPath, R"({"mode": "endless", "chunk": 65536})");
+    result = Fetch(&digest);
+    EXPECT_EQ(result.status, DownloadStatus::Mismatch);
+    EXPECT_LE(result.received, static_cast<long long>(described.size()));
+    EXPECT_EQ(ReadFileBytes(target), "old game file");
+    EXPECT_FALSE(FileExists(PartialFilePath(target)));
+    EXPECT_FALSE(FileExists(PartialRecordPath(target)));
+
+    // A kept partial as long as the described file is of no use: the whole file is asked for again.
+    server.SetFault(kPath, R"({"mode": "drop", "after": 40000})");
+    EXPECT_EQ(Fetch().status, DownloadStatus::Broken);
+    ASSERT_TRUE(FileExists(PartialRecordPath(target)));
+    server.Put(kPath, described);
+    server.ClearFaults();
+    long long resumedFrom = -1;
+    EXPECT_EQ(Fetch(&digest, &resumedFrom).status, DownloadStatus::Complete);
+    EXPECT_EQ(resumedFrom, 0);
+    EXPECT_EQ(FileRequests().back().range, "");
+    EXPECT_TRUE(ReadFileBytes(target) == described);
+}
+
 TEST_F(ResumeTest, UnusablePartialsStartOver) {
     server.Put(kPath, data);
     const std::string address = server.url(kPath);

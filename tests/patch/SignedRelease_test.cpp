@@ -4,8 +4,11 @@
 #ifndef _WIN32
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 
+#include "patch/InstallVerify.h"
+#include "platform/ForwardingFileSystem.h"
 #include "release/ReleaseDescription.h"
 #include "platform/Sha256.h"
 #include "tests/archive/ZipBuilder.h"
@@ -71,6 +74,88 @@ protected:
         http.requests.clear();
     }
 };
+
+// A local program rewrites PatchInfo.ini on the disk right after the launcher read it for the
+// signature check: the run goes on with the checked bytes, not with what the file holds later.
+class SwapAfterRead : public ForwardingFileSystem {
+public:
+    SwapAfterRead(std::string path, std::string replacement)
+        : ForwardingFileSystem(SystemFileSystem()), path_(std::move(path)), replacement_(std::move(replacement)) {}
+    std::unique_ptr<ReadableFile> OpenRead(const std::string& path) override {
+        auto file = inner().OpenRead(path);
+        if (path == path_ && file && !swapped_) {
+            std::string bytes(static_cast<size_t>(file->Size()), '\0');
+            file->ReadAt(0, &bytes[0], bytes.size());
+            swapped_ = true;
+            WriteFileBytes(path_, replacement_);
+            return std::make_unique<Bytes>(std::move(bytes));
+        }
+        return file;
+    }
+
+private:
+    struct Bytes : ReadableFile {
+        explicit Bytes(std::string b) : bytes(std::move(b)) {}
+        uint64_t Size() const override { return bytes.size(); }
+        size_t ReadAt(uint64_t offset, void* buffer, size_t length) override {
+            if (offset >= bytes.size()) return 0;
+            const size_t n = std::min(length, bytes.size() - static_cast<size_t>(offset));
+            std::copy_n(bytes.data() + offset, n, static_cast<char*>(buffer));
+            return n;
+        }
+        std::string bytes;
+    };
+    std::string path_, replacement_;
+    bool swapped_ = false;
+};
+
+TEST_F(SignedReleaseTest, TheCheckedDescriptionBytesAreWhatTheRunUses) {
+    Publish(Release());
+    const std::string evil = "evil program";
+    Serve("evil.bin", evil);
+    SwapAfterRead swapping(dir.Join("PatchInfo.ini"), "[VERSION]\r\nversion=102\r\nexpires=2999-12-31\r\n[102]\r\n"
+                                                      "0=evil.bin\r\n[102.sha256]\r\n0=" + DigestLineOf(evil) + "\r\n");
+    fileSystem = &swapping;
+    Run();
+    EXPECT_TRUE(log->Has("finished ok"));
+    EXPECT_FALSE(FileExists(dir.Join("evil.bin")));
+    EXPECT_EQ(ReadFileBytes(dir.Join("game.bin")), "new game bytes");
+    EXPECT_EQ(ReadFileBytes(dir.Join("maps/one.map")), "new map");
+    fileSystem = &SystemFileSystem();
+}
+
+// The window starts QuorvelRPG.bin only as the verified release describes it: a program planted in
+// its place (or an install directory pointed elsewhere) does not match, a release without a line for
+// it and a run without a key hold nothing against it.
+TEST_F(SignedReleaseTest, TheGameProgramIsHeldToTheVerifiedDigest) {
+    const std::string program = "the released game program";
+    Serve("QuorvelRPG.bin", program);
+    const std::string release = "[VERSION]\r\nversion=102\r\nexpires=2999-12-31\r\n[102]\r\n0=QuorvelRPG.bin\r\n"
+                                "[102.sha256]\r\n0=" + DigestLineOf(program) + "\r\n";
+    Publish(release);
+    Run();
+    EXPECT_TRUE(log->Has("finished ok"));
+    const std::string line = state->verifiedGameDigest.Get();
+    EXPECT_EQ(line, DigestLineOf(program));
+    const std::string game = dir.Join("QuorvelRPG.bin");
+    EXPECT_TRUE(GameMatchesDigest(SystemFileSystem(), game, line));
+    WriteFileBytes(game, "a program of someone else");
+    EXPECT_FALSE(GameMatchesDigest(SystemFileSystem(), game, line));
+    std::remove(game.c_str());
+    EXPECT_FALSE(GameMatchesDigest(SystemFileSystem(), game, line));
+    EXPECT_FALSE(GameMatchesDigest(SystemFileSystem(), game, "not a digest line"));
+
+    // Up to date, a release without a line for the program: nothing to hold it to.
+    Reset();
+    Publish(Release());
+    Run();
+    EXPECT_EQ(state->verifiedGameDigest.Get(), "");
+    EXPECT_TRUE(GameMatchesDigest(SystemFileSystem(), game, ""));
+    Reset();
+    Publish(release);
+    Run(false);
+    EXPECT_EQ(state->verifiedGameDigest.Get(), "");
+}
 
 TEST_F(SignedReleaseTest, SignedReleasePatchesAndRecordsTheVersion) {
     Publish(Release("version=102\r\nexpires=2999-12-31\r\n"));

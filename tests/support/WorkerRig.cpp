@@ -14,6 +14,7 @@ public:
         : inner_(std::move(inner)), reasons_(std::move(reasons)) {}
     void BusyChanged(bool busy) override { inner_->BusyChanged(busy); }
     void StatusChanged(const std::string& text) override { inner_->StatusChanged(text); }
+    void ServedVersionKnown(const std::string& version) override { inner_->ServedVersionKnown(version); }
     void FilesPlanned(int count) override { inner_->FilesPlanned(count); }
     void FileStarted(const FileStart& file) override { inner_->FileStarted(file); }
     void BytesReceived(long long received, long long total) override { inner_->BytesReceived(received, total); }

@@ -11,6 +11,7 @@ import io
 import json
 import os
 import shutil
+import signal
 import socket
 import subprocess
 import sys
@@ -33,6 +34,17 @@ FAILURE = "패치가 실패하였습니다. 다시 실행하시기 바랍니다.
 RUN_AGAIN = "다시 실행 하시기 바랍니다."
 INFO_FAILED = "패치 정보를 받는데 실패했습니다. 다시 실행 하시기 바랍니다."
 VERSION_ERROR = "버전 정보가 이상합니다. 다시 설치하여 주시기 바랍니다"
+# quorvel-patch's own words, in English beside the window's texts above.
+PATCHED_TO = "patched to version %s"
+RUN_FAILED = "the patch run failed: "
+STOPPED = "stopped; the next run goes on from here"
+RUN_LOG = "QuorvelLauncher.log"
+
+
+def closing_line(out):
+    """The last line a run printed (progress lines on a terminal are rewritten, not ended)."""
+    lines = [line for line in out.splitlines() if line.strip()]
+    return lines[-1] if lines else ""
 
 OPTIONS = argparse.Namespace(wine=False)
 
@@ -138,6 +150,37 @@ def run(cmd, timeout=300, env=None, wine=None):
     p = subprocess.run(host_command(cmd, wine), capture_output=True, timeout=timeout, env=full_env)
     return (p.returncode, p.stdout.decode("utf-8", "replace"),
             without_wine_noise(p.stderr.decode("utf-8", "replace")))
+
+
+def progress_on_terminal(cmd, wanted, pattern, timeout=120):
+    """Runs cmd (natively) on a pseudo terminal, so it shows its live progress line, until `wanted`
+    matches of the regular expression `pattern` were printed; then stops it. Returns the matches."""
+    import pty
+    import re
+    import select
+    master, slave = pty.openpty()
+    proc = subprocess.Popen(cmd, stdin=subprocess.DEVNULL, stdout=slave, stderr=slave)
+    os.close(slave)
+    text, found = "", []
+    deadline = time.time() + timeout
+    try:
+        while len(found) < wanted and time.time() < deadline and proc.poll() is None:
+            if select.select([master], [], [], 0.2)[0]:
+                try:
+                    text += os.read(master, 65536).decode("utf-8", "replace")
+                except OSError:
+                    break
+                found = re.findall(pattern, text)
+    finally:
+        if proc.poll() is None:
+            proc.send_signal(signal.SIGINT)
+            try:
+                proc.wait(30)
+            except subprocess.TimeoutExpired:
+                proc.kill()
+                proc.wait()
+        os.close(master)
+    return found[:wanted]
 
 
 def free_port():
@@ -307,6 +350,11 @@ class InstallCase(ScratchCase):
             if line.strip().lower().startswith("version"):
                 return line.split("=", 1)[1].strip()
         return None
+
+    def run_log(self):
+        """The install's run log as text; empty when there is none."""
+        path = os.path.join(self.install, RUN_LOG)
+        return read(path).decode("cp949", "replace") if os.path.exists(path) else ""
 
     def partial(self, name):
         """The kept bytes of a broken download of name and their record."""
