@@ -13,6 +13,7 @@ read again on every request, so a test can change them while the server runs:
   {"/tzan/x": {"mode": "ignore-range"}}                    always the whole file with 200
   {"/tzan/x": {"mode": "no-validator"}}                    neither ETag nor Last-Modified
   {"/tzan/x": {"mode": "endless", "chunk": 4096, "delay": 0}}  no length, bytes until the client leaves
+  (with "limit": N the server gives up after N bytes, for a client that reads on after it gave up)
   {"/tzan/x": {"mode": "gzip"}}                             gzip transfer when the client accepts it
   {"/tzan/x": {"mode": "redirect", "location": "http://..", "status": 302}}
   {"/tzan/x": {"mode": "auth", "schemes": ["NTLM", "Negotiate"]}}  401 asking to log on
@@ -216,8 +217,9 @@ class PatchRequestHandler(BaseHTTPRequestHandler):
         chunk = b"x" * max(1, int(fault.get("chunk", 65536)))
         delay = float(fault.get("delay", 0))
         sent = 0
+        limit = int(fault.get("limit", 0))
         try:
-            while not self.server.stopping.is_set():
+            while not self.server.stopping.is_set() and not (limit and sent >= limit):
                 self.wfile.write(chunk)
                 sent += len(chunk)
                 if delay:
