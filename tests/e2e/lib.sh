@@ -368,7 +368,7 @@ e2e_old_or_new() {
   "$E2E_PYTHON" - "$@" >"$E2E_WORK/old-or-new.txt" <<'PY'
 import os, sys
 before, expected, install = sys.argv[1:4]
-skip = {"QuorvelRPG.bin", "standin-launch.txt", "patch.txt"}
+skip = {"QuorvelRPG.bin", "standin-launch.txt", "patch.txt", "QuorvelLauncher.log"}
 bad = []
 def files(root):
     for base, _, names in os.walk(root):
