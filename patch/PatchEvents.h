@@ -2,9 +2,12 @@
 // arrives on the worker's thread; a front-end hands it on to its own thread as it needs.
 #pragma once
 
-#include "common/GuardedString.h"
 #include <atomic>
+#include <memory>
 #include <string>
+#include <utility>
+
+#include "common/GuardedString.h"
 
 namespace qr {
 
@@ -52,6 +55,27 @@ public:
     virtual void FileFailed(const std::string& name, const std::string& reason) = 0;
     // The last event but BusyChanged(false). `reason` says why a run did not succeed.
     virtual void Finished(PatchOutcome outcome, const std::string& reason) = 0;
+};
+
+// Passes every event on to `inner`: a layer over a front-end overrides only what it adds to, and a
+// new event reaches every layer without edits.
+class ForwardingPatchEvents : public PatchEvents {
+public:
+    explicit ForwardingPatchEvents(std::shared_ptr<PatchEvents> inner) : inner_(std::move(inner)) {}
+    void BusyChanged(bool busy) override { inner_->BusyChanged(busy); }
+    void StatusChanged(const std::string& text) override { inner_->StatusChanged(text); }
+    void ServedVersionKnown(const std::string& version) override { inner_->ServedVersionKnown(version); }
+    void FilesPlanned(int count) override { inner_->FilesPlanned(count); }
+    void FileStarted(const FileStart& file) override { inner_->FileStarted(file); }
+    void BytesReceived(long long received, long long total) override { inner_->BytesReceived(received, total); }
+    void FileFinished(int index) override { inner_->FileFinished(index); }
+    void ExtractStarted(const std::string& name) override { inner_->ExtractStarted(name); }
+    void ExtractFinished() override { inner_->ExtractFinished(); }
+    void FileFailed(const std::string& name, const std::string& reason) override { inner_->FileFailed(name, reason); }
+    void Finished(PatchOutcome outcome, const std::string& reason) override { inner_->Finished(outcome, reason); }
+
+private:
+    std::shared_ptr<PatchEvents> inner_;
 };
 
 }  // namespace qr

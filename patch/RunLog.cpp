@@ -118,14 +118,14 @@ bool WriteRunLog(FileSystem& fs, const std::string& installDir, const RunRecord&
 
 RunLogEvents::RunLogEvents(std::shared_ptr<PatchEvents> inner, FileSystem& fs, std::string installDir,
                            std::string installedVersion)
-    : inner_(std::move(inner)), fs_(fs), installDir_(std::move(installDir)) {
+    : ForwardingPatchEvents(std::move(inner)), fs_(fs), installDir_(std::move(installDir)) {
     run_.started = UtcNow();
     run_.installedVersion = std::move(installedVersion);
 }
 
 void RunLogEvents::ServedVersionKnown(const std::string& version) {
     run_.servedVersion = version;
-    inner_->ServedVersionKnown(version);
+    ForwardingPatchEvents::ServedVersionKnown(version);
 }
 
 void RunLogEvents::FileFailed(const std::string& name, const std::string& reason) {
@@ -133,7 +133,7 @@ void RunLogEvents::FileFailed(const std::string& name, const std::string& reason
         run_.failures.push_back(name + ": " + reason);
     else
         ++run_.moreFailures;
-    inner_->FileFailed(name, reason);
+    ForwardingPatchEvents::FileFailed(name, reason);
 }
 
 void RunLogEvents::Finished(PatchOutcome outcome, const std::string& reason) {
@@ -141,7 +141,7 @@ void RunLogEvents::Finished(PatchOutcome outcome, const std::string& reason) {
     run_.reason = reason;
     // A log that cannot be written never changes the run's outcome.
     WriteRunLog(fs_, installDir_, run_);
-    inner_->Finished(outcome, reason);
+    ForwardingPatchEvents::Finished(outcome, reason);
 }
 
 }  // namespace qr

@@ -38,25 +38,16 @@ bool WriteRunLog(FileSystem& fs, const std::string& installDir, const RunRecord&
 std::string ReadRunLog(FileSystem& fs, const std::string& installDir);
 
 // Passes every event on to `inner` and writes the run to the log before its Finished.
-class RunLogEvents : public PatchEvents {
+class RunLogEvents : public ForwardingPatchEvents {
 public:
     RunLogEvents(std::shared_ptr<PatchEvents> inner, FileSystem& fs, std::string installDir,
                  std::string installedVersion);
 
-    void BusyChanged(bool busy) override { inner_->BusyChanged(busy); }
-    void StatusChanged(const std::string& text) override { inner_->StatusChanged(text); }
     void ServedVersionKnown(const std::string& version) override;
-    void FilesPlanned(int count) override { inner_->FilesPlanned(count); }
-    void FileStarted(const FileStart& file) override { inner_->FileStarted(file); }
-    void BytesReceived(long long received, long long total) override { inner_->BytesReceived(received, total); }
-    void FileFinished(int index) override { inner_->FileFinished(index); }
-    void ExtractStarted(const std::string& name) override { inner_->ExtractStarted(name); }
-    void ExtractFinished() override { inner_->ExtractFinished(); }
     void FileFailed(const std::string& name, const std::string& reason) override;
     void Finished(PatchOutcome outcome, const std::string& reason) override;
 
 private:
-    std::shared_ptr<PatchEvents> inner_;
     FileSystem& fs_;
     std::string installDir_;
     RunRecord run_;

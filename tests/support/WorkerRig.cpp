@@ -8,30 +8,20 @@ namespace qr::test {
 namespace {
 
 // Passes every event on to the window and keeps the reasons the run gives.
-class ReasonRecorder : public PatchEvents {
+class ReasonRecorder : public ForwardingPatchEvents {
 public:
     ReasonRecorder(std::shared_ptr<PatchEvents> inner, std::shared_ptr<EventLog> reasons)
-        : inner_(std::move(inner)), reasons_(std::move(reasons)) {}
-    void BusyChanged(bool busy) override { inner_->BusyChanged(busy); }
-    void StatusChanged(const std::string& text) override { inner_->StatusChanged(text); }
-    void ServedVersionKnown(const std::string& version) override { inner_->ServedVersionKnown(version); }
-    void FilesPlanned(int count) override { inner_->FilesPlanned(count); }
-    void FileStarted(const FileStart& file) override { inner_->FileStarted(file); }
-    void BytesReceived(long long received, long long total) override { inner_->BytesReceived(received, total); }
-    void FileFinished(int index) override { inner_->FileFinished(index); }
-    void ExtractStarted(const std::string& name) override { inner_->ExtractStarted(name); }
-    void ExtractFinished() override { inner_->ExtractFinished(); }
+        : ForwardingPatchEvents(std::move(inner)), reasons_(std::move(reasons)) {}
     void FileFailed(const std::string& name, const std::string& reason) override {
         reasons_->Add(name + ": " + reason);
-        inner_->FileFailed(name, reason);
+        ForwardingPatchEvents::FileFailed(name, reason);
     }
     void Finished(PatchOutcome outcome, const std::string& reason) override {
         if (!reason.empty()) reasons_->Add("finish: " + reason);
-        inner_->Finished(outcome, reason);
+        ForwardingPatchEvents::Finished(outcome, reason);
     }
 
 private:
-    std::shared_ptr<PatchEvents> inner_;
     std::shared_ptr<EventLog> reasons_;
 };
 
