@@ -1,17 +1,8 @@
-#include "tools/publish/ExclusiveName.h"
+#include "tools/publish/LinkCheck.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace qr::publish {
-
-bool ClaimNewFile(const std::string& path) {
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    close(fd);
-    return true;
-}
 
 bool IsLink(const std::string& path) {
     struct stat info;

@@ -4,7 +4,7 @@
 #include <system_error>
 #include <vector>
 
-#include "tools/publish/ExclusiveName.h"
+#include "tools/publish/LinkCheck.h"
 
 namespace qr::publish {
 

@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "platform/FileError.h"
-#include "tools/publish/ExclusiveName.h"
+#include "tools/publish/LinkCheck.h"
 
 namespace qr::publish {
 namespace {
@@ -11,13 +11,18 @@ namespace {
 constexpr char kTempSuffix[] = ".publishing";
 constexpr char kBackupSuffix[] = ".replaced";
 
-// Only a name this run created itself is written to: a leftover or planted one (a link to a file
-// elsewhere, say) is never opened.
-bool ClaimNew(const std::string& path, std::string& problem) {
-    if (ClaimNewFile(path)) return true;
-    problem = path + " already exists (left by an interrupted publish, or planted there): check it, remove it, "
-                     "and run again";
-    return false;
+// Only a name this run creates itself is written to: a leftover or planted one (a link to a file
+// elsewhere, say) refuses the publish and is left as it is. The file is then created exclusively,
+// never through a link, so a name planted after the check is never followed either.
+std::unique_ptr<WritableFile> CreateOwn(FileSystem& fs, const std::string& path, std::string& problem) {
+    if (IsLink(path) || fs.OpenRead(path)) {
+        problem = path + " already exists (left by an interrupted publish, or planted there): check it, remove it, "
+                         "and run again";
+        return nullptr;
+    }
+    std::unique_ptr<WritableFile> out = fs.CreateNew(path);
+    if (!out) problem = "cannot create " + path + " (" + DescribeFileError(LastFileError()) + ")";
+    return out;
 }
 
 }  // namespace
@@ -47,14 +52,8 @@ bool StagedFiles::Stage(const std::string& target, const Writer& write, std::str
     file.temp = target + kTempSuffix;
     file.backup = target + kBackupSuffix;
     file.existed = fs_.OpenRead(target) != nullptr;
-    if (!ClaimNew(file.temp, problem)) return false;
-    std::unique_ptr<WritableFile> out = fs_.Create(file.temp);
-    if (!out) {
-        const FileError cause = LastFileError();
-        fs_.Remove(file.temp);
-        problem = "cannot create " + file.temp + " (" + DescribeFileError(cause) + ")";
-        return false;
-    }
+    std::unique_ptr<WritableFile> out = CreateOwn(fs_, file.temp, problem);
+    if (!out) return false;
     files_.push_back(file);
     bool ok = write(*out, problem);
     if (!out->Close() && ok) {
@@ -66,11 +65,11 @@ bool StagedFiles::Stage(const std::string& target, const Writer& write, std::str
 
 // The replaced file is copied, not moved aside, so that the served name never goes missing.
 bool StagedFiles::Backup(File& file, std::string& problem) {
-    if (!ClaimNew(file.backup, problem)) return false;
-    std::unique_ptr<WritableFile> out = fs_.Create(file.backup);
-    bool ok = out && CopyFileBytes(fs_, file.target, *out);
+    std::unique_ptr<WritableFile> out = CreateOwn(fs_, file.backup, problem);
+    if (!out) return false;
+    bool ok = CopyFileBytes(fs_, file.target, *out);
     FileError cause = LastFileError();
-    if (out && !out->Close()) {
+    if (!out->Close()) {
         if (ok) cause = LastFileError();
         ok = false;
     }
