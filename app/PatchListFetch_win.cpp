@@ -5,9 +5,9 @@
 #include <urlmon.h>
 #include <wininet.h>
 
-#include "patch/TransferLimits.h"
 #include "platform/Cp949_win.h"
 #include "platform/FileSystem.h"
+#include "release/ReleaseNames.h"
 
 namespace qr {
 namespace {
@@ -84,7 +84,7 @@ void FetchPatchList(const std::string& address, const std::string& localPath) {
     // The URL moniker serves from the internet cache when it can; the list must be the server's
     // current one, so any cached copy is dropped first.
     DeleteUrlCacheEntryW(url.c_str());
-    BoundedDownload watch(static_cast<ULONG>(kPatchListByteLimit));
+    BoundedDownload watch(static_cast<ULONG>(kMaxPatchListBytes));
     const HRESULT result = URLDownloadToFileW(nullptr, url.c_str(), WidenCp949(localPath).c_str(), 0, &watch);
     // Whatever an aborted or failed download left is no patch list: none is better than a cut one.
     if (FAILED(result) || watch.exceeded()) fs.Remove(localPath);

@@ -19,6 +19,7 @@
 #include "cli/ConsoleOutput.h"
 #include "cli/ConsolePatchUi.h"
 #include "patch/Download.h"
+#include "patch/Fetch.h"
 #include "patch/InstallCheck.h"
 #include "patch/InstallState.h"
 #include "patch/PatchList.h"
@@ -29,7 +30,6 @@
 #include "patch/RunLog.h"
 #include "patch/SettingsStore.h"
 #include "patch/TransferLimits.h"
-#include "platform/HttpText.h"
 #include "platform/InstallLock.h"
 
 namespace {
@@ -116,12 +116,9 @@ bool ParseOptions(int argc, char** argv, Options& options, const char*& error) {
 void FetchPatchList(const std::string& url, const std::string& target) {
     auto session = qr::OpenHttpSession(qr::kHttpAgent);
     if (!session) return;
-    auto response = session->Send(url, qr::SmallDocumentRequest(qr::kPatchListByteLimit));
-    if (!response || response->StatusCode() < 200 || response->StatusCode() > 299) return;
-    auto text = response->ContentLengthText();
-    const auto length = text ? qr::ParseContentLength(*text) : std::nullopt;
-    const long long announced = length ? static_cast<long long>(*length) : -1;
-    qr::DownloadToFile(*response, qr::SystemFileSystem(), target, announced, nullptr, nullptr);
+    auto response = session->Send(url, qr::SmallDocumentRequest(qr::kMaxPatchListBytes));
+    if (!response || !qr::IsSuccessStatus(response->StatusCode())) return;
+    qr::DownloadToFile(*response, qr::SystemFileSystem(), target, qr::AnnouncedLength(*response), nullptr, nullptr);
 }
 
 // --verify / --repair on the main thread; Ctrl-C stops a repair between reads.

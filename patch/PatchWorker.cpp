@@ -13,6 +13,7 @@
 #include "patch/SettingsStore.h"
 #include "patch/TransferLimits.h"
 #include "platform/DebugTrace.h"
+#include "platform/FileError.h"
 #include "platform/FlushingFileSystem.h"
 #include "release/PatchListFile.h"
 #include "release/ReleaseAcceptance.h"
@@ -116,7 +117,7 @@ private:
         DownloadResult result =
             DownloadToFile(*response, flushed, target, AnnouncedLength(*response), &control_.workerRunning, nullptr);
         if (result.status == DownloadStatus::WriteFailed || result.status == DownloadStatus::ReplaceFailed)
-            throw PatchAbort(target + ": the file could not be written");
+            throw PatchAbort(target + ": the file could not be written (" + DescribeFileError(result.error) + ")");
         if (result.status != DownloadStatus::Complete) reason = "the transfer broke";
         return result.status == DownloadStatus::Complete;
     }

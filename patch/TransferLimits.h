@@ -10,9 +10,8 @@
 
 namespace qr {
 
-inline constexpr uint64_t kPatchListByteLimit = kMaxPatchListBytes;
-inline constexpr uint64_t kDescriptionByteLimit = kMaxDescriptionBytes;
-inline constexpr uint64_t kSignatureByteLimit = kMaxSignatureBytes;
+// The byte limits themselves are the release format's (kMaxPatchListBytes, kMaxDescriptionBytes,
+// kMaxSignatureBytes, an item's signed size).
 
 // The patch list, the description and its signature are small: all of each must arrive in this time.
 inline constexpr unsigned kSmallDocumentDeadlineSeconds = 120;

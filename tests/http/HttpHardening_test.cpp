@@ -42,7 +42,7 @@ TEST_F(http_hardening, SmallDocumentsComeCompressedAndDecodedWithLimitsOnTheDeco
     server.Put("/tzan/PatchInfo.ini", text);
     server.SetFault("/tzan/PatchInfo.ini", R"({"mode": "gzip"})");
 
-    std::unique_ptr<HttpResponse> compressed = Send("/tzan/PatchInfo.ini", SmallDocumentRequest(kDescriptionByteLimit));
+    std::unique_ptr<HttpResponse> compressed = Send("/tzan/PatchInfo.ini", SmallDocumentRequest(kMaxDescriptionBytes));
     ASSERT_TRUE(compressed);
     EXPECT_EQ(200, compressed->StatusCode());
     EXPECT_FALSE(compressed->ContentLengthText().has_value());  // the wire length is not the body's
@@ -73,7 +73,7 @@ TEST_F(http_hardening, SmallDocumentsComeCompressedAndDecodedWithLimitsOnTheDeco
 TEST_F(http_hardening, EndlessBodiesStopAtTheLimitWhileTheyArrive) {
     server.Put("/tzan/patch.txt", "x");
     server.SetFault("/tzan/patch.txt", R"({"mode": "endless", "chunk": 65536})");
-    for (uint64_t limit : {kPatchListByteLimit, kSignatureByteLimit, uint64_t{3} * 1024 * 1024}) {
+    for (uint64_t limit : {kMaxPatchListBytes, kMaxSignatureBytes, uint64_t{3} * 1024 * 1024}) {
         std::unique_ptr<HttpResponse> response = Send("/tzan/patch.txt", SmallDocumentRequest(limit));
         ASSERT_TRUE(response) << limit;
         Body body = ReadAll(*response);
@@ -86,7 +86,7 @@ TEST_F(http_hardening, EndlessBodiesStopAtTheLimitWhileTheyArrive) {
 TEST_F(http_hardening, AnnouncedLengthsPastTheLimitOrPastAnyNumberAreRefusedBeforeTheBody) {
     const std::string data = test::RandomBody(100 * 1024, 5);
     server.Put("/tzan/PatchInfo.ini.sig", data);
-    std::unique_ptr<HttpResponse> tooLarge = Send("/tzan/PatchInfo.ini.sig", SmallDocumentRequest(kSignatureByteLimit));
+    std::unique_ptr<HttpResponse> tooLarge = Send("/tzan/PatchInfo.ini.sig", SmallDocumentRequest(kMaxSignatureBytes));
     ASSERT_TRUE(tooLarge);
     EXPECT_EQ(200, tooLarge->StatusCode());
     char byte;

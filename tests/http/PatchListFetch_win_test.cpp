@@ -6,8 +6,8 @@
 #include <string>
 
 #include "app/PatchListFetch_win.h"
-#include "patch/TransferLimits.h"
 #include "platform/FileSystem.h"
+#include "release/ReleaseNames.h"
 #include "tests/support/PatchServer.h"
 #include "tests/support/TempDir.h"
 
@@ -46,7 +46,7 @@ TEST(patch_list_fetch, EndlessOrOversizedListsLeaveNoFileAndAPlainOneArrives) {
     FetchPatchList(server.url("/tzan/patch.txt"), target);
     EXPECT_EQ(list, ReadFileOrNothing(target));
 
-    server.Put("/tzan/big.txt", std::string(kPatchListByteLimit + 1, 'a'));
+    server.Put("/tzan/big.txt", std::string(kMaxPatchListBytes + 1, 'a'));
     FetchPatchList(server.url("/tzan/big.txt"), target);
     EXPECT_EQ("(none)", ReadFileOrNothing(target));
 
