@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "cli/ConsoleOutput.h"
+#include "common/SafeName.h"
 
 namespace qr {
 
@@ -40,14 +41,14 @@ void ConsoleOutput::Write(const std::string& cp949Text) {
 void ConsoleOutput::Line(const std::string& cp949Text) {
     if (progressShown_) std::fputs("\r\033[K", stdout);
     progressShown_ = false;
-    Write(cp949Text + "\n");
+    Write(PrintableText(cp949Text) + "\n");
     std::fflush(stdout);
 }
 
 void ConsoleOutput::Progress(const std::string& cp949Text) {
     if (!terminal_) return;
     std::fputs("\r\033[K", stdout);
-    Write(cp949Text);
+    Write(PrintableText(cp949Text));
     progressShown_ = true;
     std::fflush(stdout);
 }

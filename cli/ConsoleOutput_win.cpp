@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "cli/ConsoleOutput.h"
+#include "common/SafeName.h"
 #include "platform/Cp949_win.h"
 
 namespace qr {
@@ -41,13 +42,13 @@ void ConsoleOutput::Write(const std::string& cp949Text) {
 void ConsoleOutput::Line(const std::string& cp949Text) {
     if (progressShown_) Write("\r" + std::string(79, ' ') + "\r");
     progressShown_ = false;
-    Write(cp949Text + "\n");
+    Write(PrintableText(cp949Text) + "\n");
     std::fflush(stdout);
 }
 
 void ConsoleOutput::Progress(const std::string& cp949Text) {
     if (!terminal_) return;
-    Write("\r" + std::string(79, ' ') + "\r" + cp949Text);
+    Write("\r" + std::string(79, ' ') + "\r" + PrintableText(cp949Text));
     progressShown_ = true;
 }
 

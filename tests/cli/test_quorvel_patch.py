@@ -343,6 +343,16 @@ class PatchRun(qrtest.InstallCase):
         self.assertIn("패치정보를 받고 있습니다.", out)
         self.assertIn("a.bin 받는 중", out)
 
+    def test_names_from_the_server_reach_the_console_without_control_characters(self):
+        # A hostile name could otherwise retitle or rewrite the player's terminal.
+        self.installed("100")
+        self.description("[VERSION]\r\nversion=101\r\n[101]\r\n0=x\x1b]2;owned\x07.dat\r\n")
+        code, out = self.run_patcher()
+        self.assertEqual(code, 1, out)
+        self.assertNotIn("\x1b", out)
+        self.assertNotIn("\x07", out)
+        self.assertIn("x\\x1B]2;owned\\x07.dat", out)
+
 
 if __name__ == "__main__":
     qrtest.main(("--binary", {"required": True}))
