@@ -6,7 +6,6 @@ the generated key source and from the preprocessed patch list source.
 
   test_configure.py --root SOURCE_DIR [unittest arguments...]
 """
-import argparse
 import os
 import shutil
 import subprocess
@@ -14,7 +13,13 @@ import sys
 import tempfile
 import unittest
 
-ROOT = None
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import qrtest  # noqa: E402
+
+
+def source(*parts):
+    """A path in the source tree under test."""
+    return os.path.join(os.path.abspath(qrtest.OPTIONS.root), *parts)
 DEMO_KEY = "tools/demo-keys/demo-release-key.pub.pem"
 
 
@@ -32,8 +37,8 @@ class ConfigureFromEnvironment(unittest.TestCase):
         env = {k: v for k, v in os.environ.items()
                if k not in ("QUORVEL_RELEASE_PUBKEY", "QUORVEL_PATCH_LIST_ADDRESS", "QUORVEL_PATCH_HOST")}
         env.update(variables)
-        return subprocess.run(["bash", os.path.join(ROOT, "scripts", "configure.sh"), "native", self.tree],
-                              cwd=ROOT, env=env, capture_output=True, text=True)
+        return subprocess.run(["bash", source("scripts", "configure.sh"), "native", self.tree],
+                              cwd=source(), env=env, capture_output=True, text=True)
 
     def compiled_address(self):
         """The string literals of patch/PatchList.cpp as the compiler gets it (preprocessed)."""
@@ -53,7 +58,7 @@ class ConfigureFromEnvironment(unittest.TestCase):
         done = self.configure(QUORVEL_RELEASE_PUBKEY=DEMO_KEY,
                               QUORVEL_PATCH_LIST_ADDRESS="https://patch.example.com:8443/tzan/patch.txt?v=2&x=%41")
         self.assertEqual(done.returncode, 0, done.stderr)
-        with open(os.path.join(ROOT, DEMO_KEY)) as f:
+        with open(source(DEMO_KEY)) as f:
             key_body = f.read().splitlines()[1]
         self.assertIn(key_body, self.built_in_key())
         self.assertIn("https://patch.example.com:8443/tzan/patch.txt?v=2&x=%41", self.compiled_address())
@@ -83,14 +88,6 @@ class ConfigureFromEnvironment(unittest.TestCase):
         self.assertIn("does not exist", done.stderr)
 
 
-def main():
-    global ROOT
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--root", required=True)
-    args, rest = parser.parse_known_args()
-    ROOT = os.path.abspath(args.root)
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
-
 
 if __name__ == "__main__":
-    main()
+    qrtest.main(("--root", {"required": True}))

@@ -5,7 +5,6 @@ leave the demo install as it was. Runs a copy of the scripts beside a stand-in b
 
   test_demo_window.py --root SOURCE_DIR
 """
-import argparse
 import os
 import shutil
 import subprocess
@@ -13,7 +12,13 @@ import sys
 import tempfile
 import unittest
 
-ROOT = None
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import qrtest  # noqa: E402
+
+
+def source(*parts):
+    """A path in the source tree under test."""
+    return os.path.join(os.path.abspath(qrtest.OPTIONS.root), *parts)
 OTHER_KEY = ("-----BEGIN PUBLIC KEY-----\\nMFkwEwYHKoZIzj0CAQYIKoZIzj0DAQcDQgAEAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA"
              "\\nAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA==\\n-----END PUBLIC KEY-----\\n")
 
@@ -23,8 +28,8 @@ class DemoWindowWithAnOperatorsKey(unittest.TestCase):
         self.work = tempfile.mkdtemp(prefix="quorvel-demo-window-")
         self.addCleanup(shutil.rmtree, self.work, ignore_errors=True)
         self.root = os.path.join(self.work, "src")
-        shutil.copytree(os.path.join(ROOT, "scripts"), os.path.join(self.root, "scripts"))
-        shutil.copytree(os.path.join(ROOT, "tools", "demo-keys"), os.path.join(self.root, "tools", "demo-keys"))
+        shutil.copytree(source("scripts"), os.path.join(self.root, "scripts"))
+        shutil.copytree(source("tools", "demo-keys"), os.path.join(self.root, "tools", "demo-keys"))
         # Past its checks the script turns to Wine: a stand-in ends it there, so nothing of Wine runs.
         with open(os.path.join(self.root, "scripts", "wine-env.sh"), "w") as f:
             f.write('echo "demo-window test: Wine reached" >&2\nexit 99\n')
@@ -64,7 +69,7 @@ class DemoWindowWithAnOperatorsKey(unittest.TestCase):
         self.assertEqual(sorted(os.listdir(self.install)), ["QuorvelRPG.bin"])
 
     def test_the_demo_key_and_no_key_go_on_to_wine(self):
-        with open(os.path.join(ROOT, "tools", "demo-keys", "demo-release-key.pub.pem")) as f:
+        with open(source("tools", "demo-keys", "demo-release-key.pub.pem")) as f:
             demo_pem = f.read().strip().replace("\n", "\\n") + "\\n"
         for literal in (demo_pem, ""):
             with self.subTest(key=literal[:40]):
@@ -74,14 +79,6 @@ class DemoWindowWithAnOperatorsKey(unittest.TestCase):
                 self.assertNotIn("not the demo", done.stderr)
 
 
-def main():
-    global ROOT
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--root", required=True)
-    args, rest = parser.parse_known_args()
-    ROOT = os.path.abspath(args.root)
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
-
 
 if __name__ == "__main__":
-    main()
+    qrtest.main(("--root", {"required": True}))
