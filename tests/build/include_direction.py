@@ -3,8 +3,7 @@
 
   include_direction.py [--root DIR]
 
-A folder may use its own layer and the layers below it. Pairs listed in ALLOWED_FOR_NOW are known
-and pass; an entry that no longer matches anything fails too, so the list only shrinks.
+A folder may use its own layer and the layers below it.
 """
 
 import argparse
@@ -18,8 +17,6 @@ LAYERS = [("common",), ("platform",), ("archive",), ("release",), ("patch",), ("
 # Folders held below their layer: the publisher needs the release format, not the worker or the app.
 CEILINGS = {"tools/publish": "release"}
 SOURCE_SUFFIXES = (".cpp", ".h", ".hpp", ".inc")
-
-ALLOWED_FOR_NOW = set()
 
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
 DEFINE = re.compile(r"\badd_(?:library|executable)\(\s*([\w.+-]+)")
@@ -88,15 +85,10 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--root", default=os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
     root = parser.parse_args().root
-    found = set(include_pairs(root)) | set(link_pairs(root))
-    upward = sorted(found - ALLOWED_FOR_NOW)
-    stale = sorted(ALLOWED_FOR_NOW - found)
+    upward = sorted(set(include_pairs(root)) | set(link_pairs(root)))
     for pair in upward:
         print("points up: %s" % pair)
-    for pair in stale:
-        print("no longer needed, remove it from ALLOWED_FOR_NOW: %s" % pair)
-    print("%d known upward pairs left" % len(found & ALLOWED_FOR_NOW))
-    return 1 if upward or stale else 0
+    return 1 if upward else 0
 
 
 if __name__ == "__main__":

@@ -4,8 +4,7 @@
   release_literals.py [--root DIR]
 
 The names live in one place so that the launcher, the extraction, the repair and the publisher cannot
-drift apart. Comments may mention them; string literals may not. Pairs in ALLOWED_FOR_NOW are known
-and pass; an entry that no longer matches anything fails too, so the list only shrinks.
+drift apart. Comments may mention them; string literals may not.
 """
 
 import argparse
@@ -14,11 +13,9 @@ import sys
 
 # Texts a literal may not contain, and literals it may not be.
 SUFFIXES = (".qrtmp", ".qrpart")
-FILE_NAMES = ("PatchInfo.ini", "VersionInfo.ini")
+FILE_NAMES = ("PatchInfo.ini", "VersionInfo.ini", "patch.txt", "QuorvelLauncher.log", "QuorvelRPG.bin")
 HOME = "release/"
 FOLDERS = ("common", "platform", "archive", "release", "patch", "skin", "ui", "app", "cli", "tools")
-
-ALLOWED_FOR_NOW = set()
 
 
 def string_literals(text):
@@ -65,12 +62,9 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--root", default=os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
     seen = set(found(parser.parse_args().root))
-    for pair in sorted(seen - ALLOWED_FOR_NOW):
+    for pair in sorted(seen):
         print("spelled out outside %s: %s" % (HOME, pair))
-    for pair in sorted(ALLOWED_FOR_NOW - seen):
-        print("no longer needed, remove it from ALLOWED_FOR_NOW: %s" % pair)
-    print("%d known pairs left" % len(seen & ALLOWED_FOR_NOW))
-    return 1 if seen ^ ALLOWED_FOR_NOW else 0
+    return 1 if seen else 0
 
 
 if __name__ == "__main__":
