@@ -5,7 +5,6 @@
 #include "common/SafeName.h"
 #include "patch/Fetch.h"
 #include "patch/SettingsStore.h"
-#include "platform/HttpText.h"
 #include "release/PatchListFile.h"
 #include "release/ReleaseAcceptance.h"
 
@@ -62,7 +61,8 @@ int RunInstallCheck(HttpSession& session, FileSystem& fs, SettingsPlatform& sett
     std::string infoUrl, baseUrl;
     ReadPatchListValue(options.patchListPath, kPatchInfoUrlLine, infoUrl);
     ReadPatchListValue(options.patchListPath, kPatchBaseUrlLine, baseUrl);
-    const std::optional<std::string> description = FetchSmallBody({&session, infoUrl, kMaxDescriptionBytes, options.runFlag});
+    const std::optional<std::string> description =
+        FetchSmallBody({&session, infoUrl, kMaxDescriptionBytes, options.runFlag});
     if (!description) {
         say("the patch description could not be fetched" + (infoUrl.empty() ? std::string() : " from " + infoUrl));
         return 1;
