@@ -21,6 +21,7 @@
 #include "platform/Cp949_win.h"
 #include "platform/InstallLock.h"
 #include "ui/AppInfo.h"
+#include "ui/OleScope.h"
 
 namespace qr {
 namespace {
@@ -47,19 +48,6 @@ public:
 
 private:
     bool started_ = false;
-};
-
-class OleScope {
-public:
-    OleScope() : initialised_(SUCCEEDED(OleInitialize(nullptr))) {}
-    ~OleScope() {
-        if (initialised_) OleUninitialize();
-    }
-    OleScope(const OleScope&) = delete;
-    OleScope& operator=(const OleScope&) = delete;
-
-private:
-    bool initialised_;
 };
 
 // The argument vector as the runtime splits the command line, in code page 949 like every text
@@ -101,7 +89,7 @@ bool LauncherApp::InitInstance() {
         ui::ShowAppMessage(nullptr, ui::LoadResourceString(ids::kSocketErrorString));
         return false;
     }
-    OleScope ole;
+    ui::OleScope ole;
     EnableControlHosting();
     EnableControlLook();
 

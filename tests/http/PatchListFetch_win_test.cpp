@@ -10,6 +10,7 @@
 #include "release/ReleaseNames.h"
 #include "tests/support/PatchServer.h"
 #include "tests/support/TempDir.h"
+#include "ui/OleScope.h"
 
 namespace qr {
 namespace {
@@ -22,22 +23,9 @@ std::string ReadFileOrNothing(const std::string& path) {
     return bytes;
 }
 
-// The launcher initialises OLE on its thread before the window fetches the list.
-class ComScope {
-public:
-    ComScope() : ok_(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {}
-    ~ComScope() {
-        if (ok_) CoUninitialize();
-    }
-    ComScope(const ComScope&) = delete;
-    ComScope& operator=(const ComScope&) = delete;
-
-private:
-    bool ok_;
-};
 
 TEST(patch_list_fetch, EndlessOrOversizedListsLeaveNoFileAndAPlainOneArrives) {
-    ComScope com;
+    ui::OleScope ole;  // as the launcher has it before the window fetches the list
     test::PatchServer server;
     test::TempDir install;
     const std::string target = install.Join("patch.txt");

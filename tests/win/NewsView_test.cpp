@@ -11,6 +11,7 @@
 #include <string>
 
 #include "app/NewsViewEvents_win.h"
+#include "ui/OleScope.h"
 
 namespace qr {
 namespace {
@@ -124,14 +125,15 @@ TEST(NewsViewGuard, AnswersAsAnEventSinkAndIgnoresOtherEvents) {
 // The system's browser control (present without its HTML engine) takes the guard as its events'
 // sink and lets it go again.
 TEST(NewsViewGuard, ConnectsToTheBrowserControlsEvents) {
-    ASSERT_TRUE(SUCCEEDED(OleInitialize(nullptr)));
+    ui::OleScope ole;
+    ASSERT_TRUE(ole.ok());
     {
         ui::ComPtr<IWebBrowser2> browser;
         ASSERT_EQ(CoCreateInstance(CLSID_WebBrowser, nullptr, CLSCTX_INPROC_SERVER, IID_IWebBrowser2,
                                    reinterpret_cast<void**>(browser.Receive())),
                   S_OK);
         ui::ComPtr<IDispatch> guard;
-    MakeGuard(guard);
+        MakeGuard(guard);
         NewsEventsConnection connection;
         ASSERT_TRUE(connection.Connect(browser.get(), guard.get()));
         EXPECT_EQ(guard->AddRef(), 3u);  // ours, the control's, this one
@@ -141,7 +143,6 @@ TEST(NewsViewGuard, ConnectsToTheBrowserControlsEvents) {
         guard->Release();
         EXPECT_FALSE(connection.Connect(nullptr, guard.get()));
     }
-    OleUninitialize();
 }
 
 }  // namespace
