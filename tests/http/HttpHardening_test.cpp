@@ -73,7 +73,7 @@ TEST_F(http_hardening, SmallDocumentsComeCompressedAndDecodedWithLimitsOnTheDeco
 TEST_F(http_hardening, EndlessBodiesStopAtTheLimitWhileTheyArrive) {
     server.Put("/tzan/patch.txt", "x");
     server.SetFault("/tzan/patch.txt", R"({"mode": "endless", "chunk": 65536})");
-    for (uint64_t limit : {kMaxPatchListBytes, kMaxSignatureBytes, uint64_t{3} * 1024 * 1024}) {
+    for (uint64_t limit : {uint64_t{kMaxPatchListBytes}, uint64_t{kMaxSignatureBytes}, uint64_t{3} * 1024 * 1024}) {
         std::unique_ptr<HttpResponse> response = Send("/tzan/patch.txt", SmallDocumentRequest(limit));
         ASSERT_TRUE(response) << limit;
         Body body = ReadAll(*response);
