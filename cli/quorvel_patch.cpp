@@ -108,6 +108,8 @@ bool ParseOptions(int argc, char** argv, Options& options, const char*& error) {
         return false;
     }
     if (options.patchListUrl.empty()) options.patchListUrl = qr::PatchListAddress();
+    // A patch run makes the install directory current: a relative name would then point elsewhere.
+    options.installDir = qr::AbsolutePath(options.installDir);
     return true;
 }
 

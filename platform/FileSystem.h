@@ -79,6 +79,10 @@ public:
 // The real file system of the running platform.
 FileSystem& SystemFileSystem();
 
+// `path` made absolute against the current directory (unchanged when it already is): for a path that
+// must keep its meaning after the current directory changes.
+std::string AbsolutePath(const std::string& path);
+
 inline bool FileSystem::MakeDurable(const std::string& dir) { return SystemFileSystem().MakeDurable(dir); }
 
 }  // namespace qr

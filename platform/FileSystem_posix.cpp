@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <vector>
+
 #include "platform/FileError.h"
 #include "platform/WriteGather.h"
 
@@ -245,6 +247,16 @@ public:
 };
 
 }  // namespace
+
+std::string AbsolutePath(const std::string& path) {
+    if (!path.empty() && path[0] == '/') return path;
+    std::vector<char> dir(4096);
+    while (!::getcwd(dir.data(), dir.size())) {
+        if (errno != ERANGE) return path;
+        dir.resize(dir.size() * 2);
+    }
+    return std::string(dir.data()) + "/" + path;
+}
 
 FileSystem& SystemFileSystem() {
     static PosixFileSystem fileSystem;

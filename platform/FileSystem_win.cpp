@@ -318,6 +318,17 @@ private:
 
 }  // namespace
 
+std::string AbsolutePath(const std::string& path) {
+    const std::wstring wide = WidenCp949(path);
+    const DWORD needed = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    if (needed == 0) return path;
+    std::wstring full(needed, L'\0');
+    const DWORD written = GetFullPathNameW(wide.c_str(), needed, &full[0], nullptr);
+    if (written == 0 || written >= needed) return path;
+    full.resize(written);
+    return NarrowCp949(full);
+}
+
 FileSystem& SystemFileSystem() {
     static WinFileSystem fileSystem;
     return fileSystem;

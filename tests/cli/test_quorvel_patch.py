@@ -215,6 +215,17 @@ class PatchRun(qrtest.InstallCase):
         self.assertFalse(os.path.exists(program + ".old"))
         self.assert_clean_install()
 
+    def test_install_directory_named_relative_to_the_current_one(self):
+        self.installed("100")
+        self.description("[VERSION]\r\nversion=101\r\n[101]\r\n0=a.txt\r\n")
+        self.serve("a.txt", "new a")
+        cmd = self.command()
+        cmd[cmd.index(qrtest.host_path(self.install))] = os.path.basename(self.install)
+        code, out, _ = qrtest.run(cmd, wine=False, cwd=os.path.dirname(self.install))
+        self.assertEqual(code, 0, out)
+        self.assertEqual(read(os.path.join(self.install, "a.txt")), b"new a")
+        self.assertEqual(self.recorded_version(), "101")
+
     def test_unreachable_description_and_server_down(self):
         self.installed("100")
         self.server.set_faults({"/tzan/PatchInfo.ini": {"mode": "status", "status": 404}})

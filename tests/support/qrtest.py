@@ -143,11 +143,11 @@ def without_wine_noise(text):
     return "".join(line for line in text.splitlines(True) if ":fixme:" not in line)
 
 
-def run(cmd, timeout=300, env=None, wine=None):
+def run(cmd, timeout=300, env=None, wine=None, cwd=None):
     """Runs cmd to its end; returns (exit code, stdout, stderr) as text."""
     full_env = dict(os.environ)
     full_env.update(env or {})
-    p = subprocess.run(host_command(cmd, wine), capture_output=True, timeout=timeout, env=full_env)
+    p = subprocess.run(host_command(cmd, wine), capture_output=True, timeout=timeout, env=full_env, cwd=cwd)
     return (p.returncode, p.stdout.decode("utf-8", "replace"),
             without_wine_noise(p.stderr.decode("utf-8", "replace")))
 
