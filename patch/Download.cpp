@@ -46,7 +46,7 @@ bool HashKeptBytes(FileSystem& fs, const std::string& path, uint64_t length, Sha
 DownloadResult DownloadToFile(HttpResponse& response, FileSystem& fs, const std::string& target,
                               long long announced, const std::atomic<bool>* runFlag,
                               const ChunkObserver& onChunk, const FileDigest* expected,
-                              const ResumeContext* resume) {
+                              const ResumeContext* resume, DownloadEnd end) {
     DownloadResult result;
     const std::string temp = target + kTempSuffix;
     const long long offset = resume && resume->offset > 0 ? resume->offset : 0;
@@ -77,12 +77,16 @@ DownloadResult DownloadToFile(HttpResponse& response, FileSystem& fs, const std:
     auto dropRecord = [&] {
         if (resume) fs.Remove(PartialRecordPath(target));
     };
+    // The response's own validator, else the one the kept bytes were fetched against.
+    auto validatorOfBytes = [&] {
+        std::string validator = ResumeValidator(response);
+        return validator.empty() && offset > 0 ? resume->keptValidator : validator;
+    };
     // A drop or a stop keeps what arrived when a later request can ask for the rest of these bytes.
     auto keepForLater = [&](DownloadStatus status) {
         result.status = status;
         if (!file->Close() || !resume || result.received <= 0) return dropRecord();
-        std::string validator = ResumeValidator(response);
-        if (validator.empty()) validator = offset > 0 ? resume->keptValidator : std::string();
+        const std::string validator = validatorOfBytes();
         if (validator.empty()) return dropRecord();
         PartialRecord record{resume->address, static_cast<uint64_t>(result.received), validator, CurrentUnixTime()};
         if (WritePartialRecord(fs, PartialRecordPath(target), record)) guard.Commit();
@@ -146,6 +150,12 @@ DownloadResult DownloadToFile(HttpResponse& response, FileSystem& fs, const std:
     if (expected && (static_cast<unsigned long long>(result.received) != expected->size ||
                      DigestHex(hash.Finish()) != expected->sha256Hex)) {
         result.status = DownloadStatus::Mismatch;
+        return result;
+    }
+    result.validator = validatorOfBytes();
+    if (end == DownloadEnd::KeepTemporary) {
+        guard.Commit();
+        result.status = DownloadStatus::Complete;
         return result;
     }
     if (!fs.Replace(temp, target)) {

@@ -27,7 +27,12 @@ struct DownloadResult {
     DownloadStatus status = DownloadStatus::Broken;
     long long received = 0;
     FileError error;  // why the file could not be written or replaced
+    std::string validator;  // what a later run may resume these bytes against; empty when none
 };
+
+// Where a complete body ends up: over its target, or left checked in the target's temporary for a
+// caller that commits items in an order of its own.
+enum class DownloadEnd { ReplaceTarget, KeepTemporary };
 
 // A download that may keep its partial file for a later run. `offset` > 0 when the body continues
 // that many kept bytes of the temporary file; `keptValidator` is their validator, used when the
@@ -50,6 +55,7 @@ using ChunkObserver = std::function<void(long long received)>;
 DownloadResult DownloadToFile(HttpResponse& response, FileSystem& fs, const std::string& target,
                               long long announced, const std::atomic<bool>* runFlag,
                               const ChunkObserver& onChunk, const FileDigest* expected = nullptr,
-                              const ResumeContext* resume = nullptr);
+                              const ResumeContext* resume = nullptr,
+                              DownloadEnd end = DownloadEnd::ReplaceTarget);
 
 }  // namespace qr

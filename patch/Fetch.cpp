@@ -3,6 +3,7 @@
 #include <climits>
 
 #include "common/Atoi.h"
+#include "patch/InstallVerify.h"
 #include "patch/PartialDownload.h"
 #include "patch/TransferLimits.h"
 #include "platform/FileError.h"
@@ -30,6 +31,17 @@ std::string DescribeDownload(const DownloadResult& result, long long total) {
     return reason;
 }
 
+// The record of the target's kept temporary when it says the file is whole and the bytes are the
+// described ones.
+std::optional<PartialRecord> KeptWhole(FileSystem& fs, const FetchItemRequest& request) {
+    if (!request.expected) return std::nullopt;
+    std::optional<PartialRecord> record = ReadPartialRecord(fs, PartialRecordPath(request.target));
+    if (!record || record->address != request.address || record->bytes != request.expected->size ||
+        !FileHolds(fs, PartialFilePath(request.target), *request.expected))
+        return std::nullopt;
+    return record;
+}
+
 }  // namespace
 
 bool IsSuccessStatus(int status) { return status >= 200 && status <= 299; }
@@ -46,6 +58,17 @@ long long AnnouncedLength(const HttpResponse& response) {
 FetchResult FetchItem(const FetchItemRequest& request) {
     FetchResult result;
     FileSystem& fs = *request.fs;
+    if (const std::optional<PartialRecord> kept = KeptWhole(fs, request)) {
+        result.requested = false;
+        result.received = static_cast<long long>(request.expected->size);
+        result.validator = kept->validator;
+        if (request.end == DownloadEnd::KeepTemporary) {
+            fs.Remove(PartialRecordPath(request.target));
+            result.status = DownloadStatus::Complete;
+            return result;
+        }
+        return CommitFetched(fs, request.target);
+    }
     const uint64_t describedSize = request.expected ? request.expected->size : 0;
     OpenedDownload opened =
         OpenResumable(*request.session, fs, request.address, request.target, CurrentUnixTime(), describedSize);
@@ -67,11 +90,30 @@ FetchResult FetchItem(const FetchItemRequest& request) {
     if (request.onStarted) request.onStarted(opened.resumeFrom, total);
     const ResumeContext resume{request.address, opened.resumeFrom, opened.keptValidator};
     const DownloadResult download = DownloadToFile(*opened.response, fs, request.target, announced, request.runFlag,
-                                                   request.onChunk, request.expected, &resume);
+                                                   request.onChunk, request.expected, &resume, request.end);
     result.status = download.status;
     result.received = download.received;
+    result.validator = download.validator;
     result.reason = DescribeDownload(download, total);
     return result;
+}
+
+FetchResult CommitFetched(FileSystem& fs, const std::string& target) {
+    FetchResult result;
+    DownloadResult replaced;
+    replaced.status = fs.Replace(PartialFilePath(target), target) ? DownloadStatus::Complete : DownloadStatus::ReplaceFailed;
+    if (replaced.status == DownloadStatus::ReplaceFailed) replaced.error = LastFileError();
+    result.status = replaced.status;
+    result.reason = DescribeDownload(replaced, -1);
+    return result;
+}
+
+void KeepFetchedForLater(FileSystem& fs, const std::string& address, const std::string& target,
+                         const FetchResult& fetched) {
+    if (fetched.validator.empty()) return DiscardPartial(fs, target);
+    const PartialRecord record{address, static_cast<uint64_t>(fetched.received), fetched.validator,
+                               CurrentUnixTime()};
+    if (!WritePartialRecord(fs, PartialRecordPath(target), record)) DiscardPartial(fs, target);
 }
 
 std::optional<std::string> FetchSmallBody(const SmallBodyRequest& request) {

@@ -30,14 +30,17 @@ FileCheck CheckInstalledFile(FileSystem& fs, const std::string& path, const Mani
     return hash.ok() && DigestHex(hash.Finish()) == file.digest.sha256Hex ? FileCheck::Intact : FileCheck::Damaged;
 }
 
+bool FileHolds(FileSystem& fs, const std::string& path, const FileDigest& digest) {
+    ManifestFile file;
+    file.digest = digest;
+    file.hasDigest = true;
+    return CheckInstalledFile(fs, path, file) == FileCheck::Intact;
+}
+
 bool GameMatchesDigest(FileSystem& fs, const std::string& path, const std::string& digestLine) {
     if (digestLine.empty()) return true;
-    ManifestFile game;
     const std::optional<FileDigest> digest = ParseDigestLine(digestLine);
-    if (!digest) return false;
-    game.digest = *digest;
-    game.hasDigest = true;
-    return CheckInstalledFile(fs, path, game) == FileCheck::Intact;
+    return digest && FileHolds(fs, path, *digest);
 }
 
 VerifyReport VerifyInstall(FileSystem& fs, const std::string& installDir, const ReleaseManifest& manifest) {

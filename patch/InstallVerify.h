@@ -32,6 +32,8 @@ inline constexpr size_t kVerifyBlockSize = 4 << 20;
 // `installDir` ends in a separator (as the launcher state keeps it) or is empty for the current one.
 FileCheck CheckInstalledFile(FileSystem& fs, const std::string& path, const ManifestFile& file,
                              uint64_t* bytesHashed = nullptr);
+// True when the file at `path` is exactly `digest` (its size first, then its SHA-256).
+bool FileHolds(FileSystem& fs, const std::string& path, const FileDigest& digest);
 // True when `digestLine` is empty (nothing to hold the program to) or the file at `path` is exactly
 // what it describes. A program from elsewhere is never started in place of the released one.
 bool GameMatchesDigest(FileSystem& fs, const std::string& path, const std::string& digestLine);

@@ -17,6 +17,8 @@ struct PatchRunControl {
     // The archive being unpacked: entries started and entries in all; total is 0 between archives.
     std::atomic<int> extractDone{0};
     std::atomic<int> extractTotal{0};
+    // Bytes every connection received in this run (kept bytes of earlier runs not counted).
+    std::atomic<long long> bytesThisRun{0};
     // The digest line a verified description gives the game program; empty without a key or a line.
     GuardedString verifiedGameDigest;
 };

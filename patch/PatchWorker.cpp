@@ -1,5 +1,6 @@
 #include "patch/PatchWorker.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <set>
 #include <stdexcept>
@@ -8,6 +9,8 @@
 #include "archive/ArchiveExtraction.h"
 #include "patch/Download.h"
 #include "patch/Fetch.h"
+#include "patch/FetchQueue.h"
+#include "patch/InstallVerify.h"
 #include "patch/InstallState.h"
 #include "patch/PartialDownload.h"
 #include "patch/SettingsStore.h"
@@ -141,6 +144,7 @@ private:
         reason = acceptance.reason;
         if (!acceptance.accepted()) return false;
         verified_ = DescriptionText::Parse(description);
+        verifiedText_ = description;
         control_.verifiedGameDigest.Set(VerifiedGameDigest(description));
         return true;
     }
@@ -194,6 +198,7 @@ private:
     void PatchVersions(const PatchInfoLookup& lookup) {
         // The digest lines come with the list, read before the description goes.
         DownloadListResult list = BuildDownloadList(context_.installedVersion, remoteVersion_, lookup);
+        const ReleaseManifest manifest = BuildReleaseManifest(DescriptionBytes());
         RemovePatchInfo();
         if (list.remoteVersionMissing) {
             // A description without a version cannot be recorded: nothing is fetched.
@@ -209,28 +214,29 @@ private:
 
         // An item naming a directory brings no file: the version cannot be recorded as complete.
         for (const std::string& item : list.unwritable) FileFailed(item, "refused: it names a directory, not a file");
+        FetchQueueSetup setup;
+        setup.session = session_.get();
+        setup.fs = &fs_;
+        setup.connections = ConnectionsForRun(context_.connections, lookup("VERSION", "connections"));
+        setup.runFlag = &control_.workerRunning;
+        setup.bytesThisRun = &control_.bytesThisRun;
+        std::vector<std::string> refusals(list.names.size());
+        for (size_t i = 0; i < list.names.size(); ++i)
+            setup.items.push_back(PlanItem(list.names[i], list.digests[i], manifest, refusals[i]));
+        FetchQueue queue(std::move(setup));
         for (int i = 0; i < count && running(); ++i) {
             const std::string& name = list.names[static_cast<size_t>(i)];
-            if (!IsAcceptedGameFile(name)) {
-                // Never turned into a path: it could reach outside the install directory or meet
-                // the launcher's own files.
-                FileFailed(name, "refused: " + GameFileRefusal(name));
+            if (!refusals[static_cast<size_t>(i)].empty()) {
+                // Decided by the description alone, before anything was fetched: the others still come.
+                FileFailed(name, refusals[static_cast<size_t>(i)]);
+                queue.Committed(static_cast<size_t>(i));
                 continue;
             }
-            const ItemDigest& digest = list.digests[static_cast<size_t>(i)];
-            // A key demands a line for every item; a line that is there is always held to, and one
-            // that cannot be read describes nothing the bytes could match.
-            const bool described = digest.state == DigestLineState::Present;
-            if (digest.state == DigestLineState::Malformed) {
-                FileFailed(name, "refused: its digest line cannot be read");
-                continue;
-            }
-            if (!described && !context_.releaseKeyPem.empty()) {
-                FileFailed(name, "refused: no digest line describes it");
-                continue;
-            }
-            FetchOne(i, count, name, described ? &digest.digest : nullptr);
+            // The first item that cannot be fetched, checked or unpacked ends the run: nothing after
+            // it is committed.
+            if (!CommitInTurn(queue, i, count)) break;
         }
+        queue.Stop();
         // The one durable barrier: every file the new version promises is on the disk before the
         // version says so. A power cut earlier leaves the old version, and the next run fetches again.
         if (running() && failures_ == 0 && !fs_.MakeDurable(InstallDir()))
@@ -244,6 +250,95 @@ private:
         session_.reset();
         Finish();
         control_.workerRunning = false;
+    }
+
+    // The description's bytes, for what an archive lands; a verified description's own bytes.
+    std::string DescriptionBytes() {
+        if (verified_) return verifiedText_;
+        std::string bytes;
+        if (!ReadWholeFile(PatchInfoPath(), kMaxDescriptionBytes, bytes)) bytes.clear();
+        return bytes;
+    }
+
+    // An item as the queue fetches it; `refusal` says why it is never turned into a path.
+    QueuedItem PlanItem(const std::string& name, const ItemDigest& digest, const ReleaseManifest& manifest,
+                        std::string& refusal) {
+        QueuedItem item;
+        item.name = name;
+        if (!IsAcceptedGameFile(name)) {
+            // Never turned into a path: it could reach outside the install directory or meet the
+            // launcher's own files.
+            refusal = "refused: " + GameFileRefusal(name);
+        } else if (digest.state == DigestLineState::Malformed) {
+            // A line that is there is always held to, and one that cannot be read describes nothing
+            // the bytes could match.
+            refusal = "refused: its digest line cannot be read";
+        } else if (digest.state != DigestLineState::Present && !context_.releaseKeyPem.empty()) {
+            refusal = "refused: no digest line describes it";  // a key demands a line for every item
+        }
+        item.fetch = refusal.empty();
+        if (!item.fetch) return item;
+        std::string patchBaseUrl;
+        ReadPatchListValue(context_.patchListPath, kPatchBaseUrlLine, patchBaseUrl);
+        item.address = ServerAddress(patchBaseUrl, name);
+        item.target = LocalTargetPath(context_.installDir, name);
+        if (digest.state == DigestLineState::Present) item.expected = digest.digest;
+        if (IsArchiveAddress(item.address)) item.landing = ArchiveLanding(manifest, name, context_.installDir);
+        return item;
+    }
+
+    // Waits for item i, then commits it: its temporary over the target, or the archive unpacked.
+    // False when the run cannot go on past it. A file that cannot be written ends the run at once.
+    bool CommitInTurn(FetchQueue& queue, int i, int count) {
+        const QueuedItem& item = queue.item(static_cast<size_t>(i));
+        long long total = -1;
+        HeadProgress progress;
+        progress.started = [&](long long resumedFrom, long long whole) {
+            total = whole;
+            events_.FileStarted({i + 1, count, item.name, resumedFrom, whole});
+        };
+        progress.bytes = [&](long long received) { events_.BytesReceived(received, total); };
+        ReadyItem ready = queue.WaitFor(static_cast<size_t>(i), progress);
+        // An earlier item of this run may have written over what was right when it was looked at.
+        if (ready.state == ItemReady::AlreadyRight && MayHaveChanged(item) && !StillRight(item))
+            ready = queue.FetchNow(static_cast<size_t>(i), progress);
+        if (ready.result.CannotWrite()) throw PatchAbort(item.name + ": " + ready.result.reason);
+        if (ready.state == ItemReady::Stopped || !running()) return false;
+        if (ready.state == ItemReady::Failed) {
+            FileFailed(item.name, ready.result.reason);
+            if (running()) events_.FileFinished(i + 1);
+            return false;
+        }
+        if (ready.state == ItemReady::Fetched) {
+            const FetchResult committed = CommitFetched(fs_, item.target);
+            if (committed.CannotWrite()) throw PatchAbort(item.name + ": " + committed.reason);
+            NoteWritten(item);
+            if (IsArchiveAddress(item.address) && !Unpack(item.name, context_.installDir)) return false;
+        }
+        queue.Committed(static_cast<size_t>(i));
+        ChangeToInstallDir();
+        if (running()) events_.FileFinished(i + 1);
+        return running();
+    }
+
+    // What this run has written over so far: names in the comparison form, or anything at all once
+    // an archive was unpacked.
+    void NoteWritten(const QueuedItem& item) {
+        if (IsArchiveAddress(item.address))
+            archiveUnpacked_ = true;
+        else
+            written_.insert(TargetComparisonKey(item.target));
+    }
+    bool MayHaveChanged(const QueuedItem& item) const {
+        return archiveUnpacked_ || written_.count(TargetComparisonKey(item.target)) > 0 ||
+               std::any_of(item.landing.begin(), item.landing.end(),
+                           [&](const LandingFile& file) { return written_.count(TargetComparisonKey(file.path)) > 0; });
+    }
+    bool StillRight(const QueuedItem& item) {
+        if (!item.landing.empty())
+            return std::all_of(item.landing.begin(), item.landing.end(),
+                               [&](const LandingFile& file) { return FileHolds(fs_, file.path, file.digest); });
+        return item.expected && FileHolds(fs_, item.target, *item.expected);
     }
 
     void Finish() {
@@ -276,40 +371,9 @@ private:
         RemoveStalePartials(fs_, dir.empty() ? "." : dir, addresses, CurrentUnixTime());
     }
 
-    // A file that could not be fetched whole, or whose archive was damaged, fails the run; one that
-    // cannot be written ends it at once.
-    void FetchOne(int i, int count, const std::string& name, const FileDigest* described) {
-        std::string patchBaseUrl;
-        ReadPatchListValue(context_.patchListPath, kPatchBaseUrlLine, patchBaseUrl);
-        const std::string installDir = context_.installDir;
-        FetchItemRequest request;
-        request.session = session_.get();
-        request.fs = &fs_;
-        request.name = name;
-        request.address = ServerAddress(patchBaseUrl, name);
-        request.target = LocalTargetPath(installDir, name);
-        request.runFlag = &control_.workerRunning;
-        request.expected = described;
-        long long total = -1;
-        request.onStarted = [&](long long resumedFrom, long long whole) {
-            total = whole;
-            events_.FileStarted({i + 1, count, name, resumedFrom, whole});
-        };
-        request.onChunk = [&](long long received) { events_.BytesReceived(received, total); };
-        const FetchResult result = FetchItem(request);
-        if (result.CannotWrite()) throw PatchAbort(name + ": " + result.reason);
-
-        if (result.status == DownloadStatus::Complete && running() && IsArchiveAddress(request.address))
-            Unpack(name, installDir);
-        else if (result.status != DownloadStatus::Complete && result.status != DownloadStatus::Stopped)
-            FileFailed(name, result.reason);
-        ChangeToInstallDir();
-        if (running()) events_.FileFinished(i + 1);
-    }
-
     // The archive is read where it was downloaded (for a top-level archive that is its base name in
     // the install directory) and unpacked into the install directory.
-    void Unpack(const std::string& name, const std::string& installDir) {
+    bool Unpack(const std::string& name, const std::string& installDir) {
         if (!installDir.empty()) fs_.ChangeDirectory(installDir);
         events_.ExtractStarted(name);
         ExtractOutcome outcome = ExtractArchive(name, LauncherExtractNaming(), &control_.workerRunning,
@@ -318,6 +382,7 @@ private:
         fs_.Remove(name);
         events_.ExtractFinished();
         if (outcome.status == ExtractStatus::Failed) FileFailed(name, outcome.reason);
+        return outcome.status != ExtractStatus::Failed;
     }
 
     void ChangeToInstallDir() {
@@ -343,6 +408,9 @@ private:
     std::unique_ptr<HttpSession> session_;
     std::string remoteVersion_;
     std::optional<DescriptionText> verified_;  // the checked bytes of a signed description
+    std::string verifiedText_;
+    std::set<std::string> written_;  // targets this run replaced, in comparison form
+    bool archiveUnpacked_ = false;
     std::string patchInfoUrl_;
     int failures_ = 0;
     std::string firstFailure_;

@@ -25,6 +25,8 @@ struct PatchWorkerContext {
     // The release key as PEM; empty when none is built in. With a key the description must be signed
     // and every item described by its digest line.
     std::string releaseKeyPem;
+    // Items fetched at once; 0: the default. The description may lower it, never raise it.
+    int connections = 0;
 };
 
 // Runs the procedure on the calling thread; returns 1 on every path. The front-end sets

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <utility>
 
 #include "platform/HttpClient.h"
@@ -38,5 +39,15 @@ inline HttpRequestOptions ItemRequest(uint64_t describedSize, HttpHeaders header
     options.rateWindowSeconds = kItemRateWindowSeconds;
     return options;
 }
+
+// Items fetched at once over a run's connections: the default, and the most anyone may ask for.
+inline constexpr int kDefaultConnections = 6;
+inline constexpr int kMaxConnections = 16;
+// Fetched items may wait for their turn to be committed at most this many per connection ahead.
+inline constexpr int kItemsAheadPerConnection = 4;
+
+// The connections of a run: the player's wish (0: the default), lowered to the operator's
+// "connections" value when the description gives a usable one.
+int ConnectionsForRun(int requested, const std::string& operatorValue);
 
 }  // namespace qr

@@ -56,7 +56,8 @@ bool HasLauncherSuffix(std::string_view name) {
     for (size_t i = 0; i <= name.size(); ++i) {
         if (i < name.size() && !IsSeparator(name[i])) continue;
         const std::string seen = AsWindowsSees(name.substr(start, i - start));
-        if (EndsWith(seen, kTempSuffix) || EndsWith(seen, kPartialRecordSuffix)) return true;
+        for (const char* suffix : {kTempSuffix, kPartialRecordSuffix, kUnpackTempSuffix})
+            if (EndsWith(seen, suffix)) return true;
         start = i + 1;
     }
     return false;
@@ -64,8 +65,8 @@ bool HasLauncherSuffix(std::string_view name) {
 
 std::string LauncherNameRefusal(std::string_view name) {
     if (HasLauncherSuffix(name))
-        return std::string("names ending in \"") + kTempSuffix + "\" or \"" + kPartialRecordSuffix +
-               "\" are the launcher's temporary files";
+        return std::string("names ending in \"") + kTempSuffix + "\", \"" + kPartialRecordSuffix + "\" or \"" +
+               kUnpackTempSuffix + "\" are the launcher's temporary files";
     if (IsLauncherFile(name)) return "\"" + std::string(name) + "\" is a file the launcher keeps for itself";
     return {};
 }
@@ -97,7 +98,7 @@ ItemName TakeItemName(std::string_view written) {
 
 ExtractNaming LauncherExtractNaming() {
     ExtractNaming naming;
-    naming.tempSuffix = kTempSuffix;
+    naming.tempSuffix = kUnpackTempSuffix;
     naming.refusal = [](std::string_view name) { return LauncherNameRefusal(name); };
     return naming;
 }

@@ -22,6 +22,9 @@ inline constexpr const char kRunLogFileName[] = "QuorvelLauncher.log";
 // Beside a target: the bytes written whole before they replace it, and the record of a partial download.
 inline constexpr const char kTempSuffix[] = ".qrtmp";
 inline constexpr const char kPartialRecordSuffix[] = ".qrpart";
+// Beside an archive entry's target while it is unpacked: never a download's temporary, which a
+// later item may be filling at the same time.
+inline constexpr const char kUnpackTempSuffix[] = ".qrnew";
 // The description's signature is served at the description's address followed by this.
 inline constexpr const char kSignatureSuffix[] = ".sig";
 // The game the launcher starts, and the news page a publisher places beside the description.

@@ -95,7 +95,7 @@ TEST_F(ArchiveExtraction, CountersAreSetBeforeEachEntrysDataAndTheFlagStopsBetwe
     fs_.calls.clear();
     fs_.onWrite = nullptr;
     fs_.onCreate = [&](const std::string& path) {
-        if (path == "f2.qrtmp") run_ = false;
+        if (path == "f2.qrnew") run_ = false;
     };
     outcome = Extract(zip);
     EXPECT_NE(outcome.status, ExtractStatus::Failed) << outcome.reason;
@@ -111,9 +111,9 @@ TEST_F(ArchiveExtraction, WritesInTransferSizedChunks) {
     zip.Add("oneMore", test::RandomBytes(65537, 2));
     zip.Add("big", test::TextBytes(200000, 3), true);
     ASSERT_EQ(Extract(zip).status, ExtractStatus::Complete);
-    EXPECT_EQ(fs_.writeSizesByPath["exact.qrtmp"], (std::vector<size_t>{65536}));
-    EXPECT_EQ(fs_.writeSizesByPath["oneMore.qrtmp"], (std::vector<size_t>{65536, 1}));
-    EXPECT_EQ(fs_.writeSizesByPath["big.qrtmp"], (std::vector<size_t>{65536, 65536, 65536, 3392}));
+    EXPECT_EQ(fs_.writeSizesByPath["exact.qrnew"], (std::vector<size_t>{65536}));
+    EXPECT_EQ(fs_.writeSizesByPath["oneMore.qrnew"], (std::vector<size_t>{65536, 1}));
+    EXPECT_EQ(fs_.writeSizesByPath["big.qrnew"], (std::vector<size_t>{65536, 65536, 65536, 3392}));
     EXPECT_EQ(At("big"), test::TextBytes(200000, 3));
 }
 
@@ -148,8 +148,8 @@ TEST_F(ArchiveExtraction, WriteCreateAndReplaceFailuresKeepTheOldFileAndGoOn) {
     test::WriteFileBytes(install_ + "/full.dat", "old full");
     test::WriteFileBytes(install_ + "/locked.dat", "old locked");
     test::WriteFileBytes(install_ + "/busy.dat", "old busy");
-    fs_.diskRoom["full.dat.qrtmp"] = 70000;
-    fs_.failCreate.insert("locked.dat.qrtmp");
+    fs_.diskRoom["full.dat.qrnew"] = 70000;
+    fs_.failCreate.insert("locked.dat.qrnew");
     fs_.failReplace.insert("busy.dat");
     ZipBuilder zip;
     zip.Add("full.dat", test::RandomBytes(150000, 1));
@@ -171,7 +171,7 @@ TEST_F(ArchiveExtraction, WriteCreateAndReplaceFailuresKeepTheOldFileAndGoOn) {
 TEST_F(ArchiveExtraction, HostileNamesNeverReachTheFileSystem) {
     const std::vector<std::string> names = {
         "../escape", "a/../../escape", "..\\escape", "a\\..\\..\\escape", "/etc/escape", "\\escape",
-        "C:escape", "C:\\escape", "file.txt:stream", "./a/./../../b", "./../escape", "", "bad\x01name", "x.qrtmp", ".//x.qrtmp", "dir.QRTMP. /x",
+        "C:escape", "C:\\escape", "file.txt:stream", "./a/./../../b", "./../escape", "", "bad\x01name", "x.qrtmp", ".//x.qrtmp", "x.qrnew", "dir.QRTMP. /x",
         std::string(512, 'n'), std::string(700, 'n'),
     };
     for (const std::string& hostile : names) {
@@ -184,7 +184,7 @@ TEST_F(ArchiveExtraction, HostileNamesNeverReachTheFileSystem) {
         EXPECT_EQ(outcome.status, ExtractStatus::Failed) << hostile;
         EXPECT_NE(outcome.reason.find("entry 1 of 2"), std::string::npos) << outcome.reason;
         // Only the archive itself and the harmless entry were touched.
-        EXPECT_EQ(fs_.calls, (std::vector<std::string>{"open " + archive, "create ok.txt.qrtmp", "replace ok.txt.qrtmp > ok.txt"}))
+        EXPECT_EQ(fs_.calls, (std::vector<std::string>{"open " + archive, "create ok.txt.qrnew", "replace ok.txt.qrnew > ok.txt"}))
             << hostile;
     }
     EXPECT_EQ(Files(), std::vector<std::string>{"ok.txt"});

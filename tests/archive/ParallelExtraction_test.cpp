@@ -55,8 +55,8 @@ TEST_F(ArchiveParallelExtraction, EntriesRunSideBySide) {
     ASSERT_EQ(outcome.status, ExtractStatus::Complete) << outcome.reason;
     // Another entry was created while the slow one was still being written.
     const auto& calls = fs_.calls;
-    const auto slowCreated = std::find(calls.begin(), calls.end(), "create slow.bin.qrtmp");
-    const auto slowReplaced = std::find(calls.begin(), calls.end(), "replace slow.bin.qrtmp > slow.bin");
+    const auto slowCreated = std::find(calls.begin(), calls.end(), "create slow.bin.qrnew");
+    const auto slowReplaced = std::find(calls.begin(), calls.end(), "replace slow.bin.qrnew > slow.bin");
     ASSERT_LT(slowCreated, slowReplaced);
     EXPECT_TRUE(std::any_of(slowCreated + 1, slowReplaced, [](const std::string& c) { return c.rfind("create quick", 0) == 0; }));
     EXPECT_EQ(At("slow.bin"), test::RandomBytes(20 * 65536, 1));
@@ -116,7 +116,7 @@ TEST_F(ArchiveParallelExtraction, AStopFinishesTheEntriesInFlightAndStartsNoOthe
     std::atomic<int> createdAfterStop{0};
     fs_.onCreate = [&](const std::string& path) {
         if (!run_) createdAfterStop += 1;
-        if (path == "f10.qrtmp") run_ = false;
+        if (path == "f10.qrnew") run_ = false;
     };
     ExtractOutcome outcome = Extract(zip);
     ASSERT_EQ(outcome.status, ExtractStatus::Stopped) << outcome.reason;

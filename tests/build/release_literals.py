@@ -12,7 +12,7 @@ import os
 import sys
 
 # Texts a literal may not contain, and literals it may not be.
-SUFFIXES = (".qrtmp", ".qrpart")
+SUFFIXES = (".qrtmp", ".qrpart", ".qrnew")
 FILE_NAMES = ("PatchInfo.ini", "VersionInfo.ini", "patch.txt", "QuorvelLauncher.log", "QuorvelRPG.bin")
 HOME = "release/"
 FOLDERS = ("common", "platform", "archive", "release", "patch", "skin", "ui", "app", "cli", "tools")

@@ -243,7 +243,7 @@ e2e_ini_version() {  # e2e_ini_version FILE: the [VERSION] version value
 }
 
 e2e_no_temp_files() {  # e2e_no_temp_files DIR
-  [ -z "$(find "$1" -name '*.qrtmp*' -print -quit)" ]
+  [ -z "$(find "$1" \( -name '*.qrtmp*' -o -name '*.qrnew*' \) -print -quit)" ]
 }
 
 # e2e_same_tree A B: same files with the same bytes, apart from the game executable, its record,

@@ -88,30 +88,37 @@ TEST_F(PatchWorkerTest, NumericallyOlderServerVersionIsRecordedWithNothingFetche
 }
 
 TEST_F(PatchWorkerTest, FilesThatCannotBeFetchedFailTheRunAndKeepTheOldFiles) {
-    Installed("100");
-    Description("[VERSION]\r\nversion=101\r\n[101]\r\n0=missing.txt\r\n1=error.txt\r\n2=short.txt\r\n"
-                "3=long.txt\r\n4=dropped.txt\r\n5=good.txt\r\n");
-    for (const char* name : {"error.txt", "short.txt", "long.txt", "dropped.txt"})
-        WriteFileBytes(dir.Join(name), std::string("old ") + name);
-    Serve("error.txt", "<html>500 Internal Server Error</html>").status = 500;
-    Serve("short.txt", "only part").contentLength = "1000";
-    Serve("long.txt", std::string(5000, 'L')).contentLength = "100";
-    Serve("dropped.txt", std::string(9000, 'D')).breakAfter = 4096;
-    Serve("good.txt", "fine");
-    Run();
+    // Each fault in its own run: the first failure ends the run, and nothing after it is committed.
+    for (const char* name : {"missing.txt", "error.txt", "short.txt", "long.txt", "dropped.txt"}) {
+        Fresh();
+        http.resources.clear();
+        http.requests.clear();
+        Installed("100");
+        Description(std::string("[VERSION]\r\nversion=101\r\n[101]\r\n0=first.txt\r\n1=") + name +
+                    "\r\n2=good.txt\r\n");
+        if (std::string(name) != "missing.txt") WriteFileBytes(dir.Join(name), std::string("old ") + name);
+        Serve("first.txt", "first");
+        Serve("error.txt", "<html>500 Internal Server Error</html>").status = 500;
+        Serve("short.txt", "only part").contentLength = "1000";
+        Serve("long.txt", std::string(5000, 'L')).contentLength = "100";
+        Serve("dropped.txt", std::string(9000, 'D')).breakAfter = 4096;
+        Serve("good.txt", "fine");
+        Run();
 
-    // The loop goes on with the other files, as a skipped file always did.
-    EXPECT_EQ(http.requests.size(), 7u);
-    EXPECT_EQ(ReadFileBytes(dir.Join("good.txt")), "fine");
-    for (const char* name : {"error.txt", "short.txt", "long.txt", "dropped.txt"})
-        EXPECT_EQ(ReadFileBytes(dir.Join(name)), std::string("old ") + name) << name;
-    EXPECT_FALSE(FileExists(dir.Join("missing.txt")));
-    EXPECT_TRUE(LeftoverTempFiles().empty());
-    EXPECT_EQ(RecordedVersion(), "100");  // the next start fetches them again
-    EXPECT_EQ(state->statusText.Get(), "패치가 실패하였습니다. 다시 실행하시기 바랍니다.");
-    EXPECT_FALSE(state->readyToStart);
-    EXPECT_TRUE(log->Has("finished failed"));
-    EXPECT_FALSE(log->Has("button.enable"));
+        EXPECT_EQ(ReadFileBytes(dir.Join("first.txt")), "first") << name;
+        EXPECT_EQ(http.requests.size(), 3u) << name;  // nothing after the failure is asked for
+        EXPECT_FALSE(FileExists(dir.Join("good.txt"))) << name;
+        if (std::string(name) == "missing.txt")
+            EXPECT_FALSE(FileExists(dir.Join(name)));
+        else
+            EXPECT_EQ(ReadFileBytes(dir.Join(name)), std::string("old ") + name) << name;
+        EXPECT_TRUE(LeftoverTempFiles().empty()) << name;
+        EXPECT_EQ(RecordedVersion(), "100") << name;  // the next start fetches them again
+        EXPECT_EQ(state->statusText.Get(), "패치가 실패하였습니다. 다시 실행하시기 바랍니다.") << name;
+        EXPECT_FALSE(state->readyToStart) << name;
+        EXPECT_TRUE(log->Has("finished failed")) << name;
+        EXPECT_FALSE(log->Has("finished ok")) << name;
+    }
 }
 
 TEST_F(PatchWorkerTest, UnreachableDescriptionTakesTheRunAgainPath) {
@@ -260,7 +267,7 @@ TEST_F(PatchWorkerTest, ArchivesAreUnpackedVerifiedAndDeleted) {
     EXPECT_EQ(ReadFileBytes(dir.Join("readme.txt")), "hello");
     EXPECT_EQ(ReadFileBytes(dir.Join("data/maps/b.map")), "old b");  // damaged entry replaced nothing
     EXPECT_EQ(ReadFileBytes(dir.Join("data/new.txt")), "new");
-    EXPECT_EQ(ReadFileBytes(dir.Join("data/after.txt")), "after");
+    EXPECT_FALSE(FileExists(dir.Join("data/after.txt")));  // nothing after the damaged archive
     EXPECT_FALSE(FileExists(dir.Join("patch101.zip")));
     EXPECT_FALSE(FileExists(dir.Join("patch102.zip")));
     EXPECT_TRUE(LeftoverTempFiles().empty());
@@ -294,26 +301,36 @@ TEST_F(PatchWorkerTest, WorkerOutlivesTheWindowSafely) {
 // Every failure reaches the front-end with the file, the step and the server's or system's answer;
 // the finish carries the first of them.
 TEST_F(PatchWorkerTest, FailuresReachTheFrontEndWithTheirReasons) {
-    Installed("100");
-    Description("[VERSION]\r\nversion=101\r\n[101]\r\n0=error.txt\r\n1=dropped.txt\r\n2=../out.txt\r\n"
-                "3=changed.txt\r\n4=broken.zip\r\n5=good.txt\r\n[101.sha256]\r\n3=" + std::string(64, '0') + " 4\r\n");
-    Serve("error.txt", "<html>500</html>").status = 500;
-    Serve("dropped.txt", std::string(9000, 'D')).breakAfter = 4096;
-    Serve("changed.txt", "evil");
-    Serve("broken.zip", "this is no archive");
-    Serve("good.txt", "fine");
-    Run();
-    const std::vector<std::string> said = reasons->Events();
-    ASSERT_EQ(said.size(), 6u);
-    EXPECT_EQ(said[0], "error.txt: the server answered 500");
-    EXPECT_EQ(said[1], "dropped.txt: the transfer broke after 4096 bytes of 9000");
-    EXPECT_EQ(said[2], "../out.txt: refused: it climbs out of the install directory through \"..\"");
-    EXPECT_EQ(said[3], "changed.txt: the bytes served are not the described ones");
-    EXPECT_EQ(said[4].rfind("broken.zip: ", 0), 0u) << said[4];
-    EXPECT_GT(said[4].size(), std::string("broken.zip: ").size());
-    EXPECT_EQ(said[5], "finish: error.txt: the server answered 500 (and 4 more)");
-    EXPECT_EQ(ReadFileBytes(dir.Join("good.txt")), "fine");
-    EXPECT_TRUE(log->Has("finished failed"));
+    const std::string refused = "../out.txt: refused: it climbs out of the install directory through \"..\"";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"error.txt", "error.txt: the server answered 500"},
+        {"dropped.txt", "dropped.txt: the transfer broke after 4096 bytes of 9000"},
+        {"changed.txt", "changed.txt: the bytes served are not the described ones"},
+        {"broken.zip", "broken.zip: "},
+    };
+    for (const auto& [item, reason] : cases) {
+        Fresh();
+        reasons = std::make_shared<test::EventLog>();
+        http.resources.clear();
+        Installed("100");
+        // A refused name is decided before anything is fetched; the fetch failure ends the run.
+        const std::string digests = item == "changed.txt" ? "[101.sha256]\r\n1=" + std::string(64, '0') + " 4\r\n" : "";
+        Description("[VERSION]\r\nversion=101\r\n[101]\r\n0=../out.txt\r\n1=" + item + "\r\n2=good.txt\r\n" + digests);
+        Serve("error.txt", "<html>500</html>").status = 500;
+        Serve("dropped.txt", std::string(9000, 'D')).breakAfter = 4096;
+        Serve("changed.txt", "evil");
+        Serve("broken.zip", "this is no archive");
+        Serve("good.txt", "fine");
+        Run();
+        const std::vector<std::string> said = reasons->Events();
+        ASSERT_EQ(said.size(), 3u) << item;
+        EXPECT_EQ(said[0], refused);
+        EXPECT_EQ(said[1].rfind(reason, 0), 0u) << said[1];
+        EXPECT_GT(said[1].size(), std::string(item + ": ").size());
+        EXPECT_EQ(said[2], "finish: " + refused + " (and 1 more)");
+        EXPECT_FALSE(FileExists(dir.Join("good.txt"))) << item;
+        EXPECT_TRUE(log->Has("finished failed"));
+    }
 
     // The description itself, and a file that cannot be written.
     Fresh();

@@ -37,7 +37,7 @@ protected:
         request.expected = expected;
         const FetchResult result = FetchItem(request);
         if (resumedFrom) *resumedFrom = result.resumedFrom;
-        return {result.status, result.received, {}};
+        return {result.status, result.received, {}, result.validator};
     }
     std::vector<test::ServedRequest> FileRequests() {
         std::vector<test::ServedRequest> out;

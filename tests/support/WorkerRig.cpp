@@ -66,7 +66,7 @@ std::string WorkerRig::RecordedVersion() {
 std::vector<std::string> WorkerRig::LeftoverTempFiles() {
     std::vector<std::string> temps;
     for (const auto& f : ListFiles(dir.path()))
-        if (f.find(".qrtmp") != std::string::npos) temps.push_back(f);
+        if (f.find(".qrtmp") != std::string::npos || f.find(".qrnew") != std::string::npos) temps.push_back(f);
     return temps;
 }
 
@@ -76,6 +76,7 @@ PatchWorkerContext WorkerRig::Context(std::shared_ptr<PatchUi> window) {
     context.fileSystem = fileSystem;
     context.openSession = openSession ? openSession : http.Factory();
     context.releaseKeyPem = releaseKeyPem;
+    context.connections = connections;
     return context;
 }
 

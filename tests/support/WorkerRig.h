@@ -50,6 +50,8 @@ public:
     FileSystem* fileSystem = &SystemFileSystem();
     std::function<std::unique_ptr<HttpSession>(const std::string&)> openSession;  // null: `http`
     std::string releaseKeyPem;
+    // One at a time unless a test asks for more: the in-memory server answers one request at a time.
+    int connections = 1;
     // What the run said of its failures: "name: reason" per file, then "finish: reason".
     std::shared_ptr<EventLog> reasons = std::make_shared<EventLog>();
 };

@@ -373,5 +373,5 @@ class InstallCase(ScratchCase):
         present = set(files_under(self.install))
         left = [f for f in present
                 if (f.endswith(".qrtmp") and f[:-len(".qrtmp")] + ".qrpart" not in present)
-                or f in ("patch.txt", "PatchInfo.ini")]
+                or f.endswith(".qrnew") or f in ("patch.txt", "PatchInfo.ini")]
         self.assertEqual(left, [])

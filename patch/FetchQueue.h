@@ -1,0 +1,130 @@
+// The items of a patch run fetched over several connections at once, into temporaries beside their
+// targets, ahead of the thread that commits them strictly in list order. Only that thread tells the
+// front-end anything: the fetch threads report into the queue, and WaitFor hands on the progress of
+// the item the list waits for.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "patch/Fetch.h"
+#include "platform/FileSystem.h"
+#include "platform/HttpClient.h"
+#include "release/ReleaseDescription.h"
+
+namespace qr {
+
+// A file an archive lands, with the digest its version describes.
+struct LandingFile {
+    std::string path;
+    FileDigest digest;
+};
+
+struct QueuedItem {
+    std::string name;  // the list name
+    std::string address;
+    std::string target;
+    std::optional<FileDigest> expected;  // its digest line
+    // For an archive: every file it lands, when all are described; empty otherwise.
+    std::vector<LandingFile> landing;
+    bool fetch = true;  // false: refused before the run; never asked for
+};
+
+enum class ItemReady {
+    AlreadyRight,  // the install holds exactly what the item brings; nothing was asked for
+    Fetched,       // the checked bytes wait in the target's temporary
+    Failed,
+    Stopped,
+    NotFetched,    // a refused item
+};
+
+struct ReadyItem {
+    ItemReady state = ItemReady::NotFetched;
+    FetchResult result;
+};
+
+// Progress of the item the list waits for, told on the committing thread.
+struct HeadProgress {
+    std::function<void(long long resumedFrom, long long total)> started;
+    std::function<void(long long received)> bytes;
+};
+
+struct FetchQueueSetup {
+    HttpSession* session = nullptr;
+    FileSystem* fs = nullptr;
+    std::vector<QueuedItem> items;
+    int connections = 1;
+    const std::atomic<bool>* runFlag = nullptr;   // cleared by the front-end to stop the run
+    std::atomic<long long>* bytesThisRun = nullptr;  // every connection's new bytes, for the rate
+};
+
+// A target as the file system compares it (any case on Windows, either separator), for telling
+// when two list names reach one file.
+std::string TargetComparisonKey(const std::string& target);
+
+// What the archive item `name` lands in `installDir`, each file with its described digest: the
+// manifest's files it is the last to bring. Empty when that is not known for every file.
+std::vector<LandingFile> ArchiveLanding(const ReleaseManifest& manifest, const std::string& name,
+                                        const std::string& installDir);
+
+class FetchQueue {
+public:
+    explicit FetchQueue(FetchQueueSetup setup);
+    ~FetchQueue();
+    FetchQueue(const FetchQueue&) = delete;
+    FetchQueue& operator=(const FetchQueue&) = delete;
+
+    const QueuedItem& item(size_t index) const { return setup_.items[index]; }
+
+    // Blocks until item `index` is ready, telling its progress meanwhile. Items are waited for in order.
+    ReadyItem WaitFor(size_t index, const HeadProgress& progress);
+    // Fetches item `index` again on the calling thread (an item that was right is no longer).
+    ReadyItem FetchNow(size_t index, const HeadProgress& progress);
+    // Item `index` is committed: the items after it may go ahead.
+    void Committed(size_t index);
+    // Ends every transfer: those in flight keep their partial files for the next run, and fetched
+    // items not committed are kept for it too. Waits for the fetch threads.
+    void Stop();
+
+private:
+    enum class Phase { Waiting, Fetching, Ready };
+    struct Slot {
+        Phase phase = Phase::Waiting;
+        bool started = false;
+        long long resumedFrom = 0, total = -1, received = 0, counted = 0;
+        int chunks = 0;
+        std::vector<long long> untold;  // chunks of the waited-for item not yet told
+        bool startUntold = false;
+        ReadyItem ready;
+    };
+
+    void FetchThread();
+    bool TakeNext(size_t& index);  // the caller holds mutex_
+    bool AnyWaiting() const;       // the caller holds mutex_
+    ReadyItem Fetch(size_t index);
+    FetchItemRequest Request(size_t index);
+    void OnStarted(size_t index, long long resumedFrom, long long total);
+    void OnChunk(size_t index, long long received);
+    bool TargetBusy(size_t index) const;  // the caller holds mutex_
+
+    FetchQueueSetup setup_;
+    std::atomic<bool> fetching_{true};  // false once the run stops or the queue ends
+    std::mutex mutex_;
+    std::condition_variable work_;      // fetch threads: an item may be taken, or the queue ends
+    std::condition_variable progress_;  // the committer: its item moved on
+    std::vector<Slot> slots_;
+    std::vector<std::string> targetKeys_;  // per item: its target as the file system compares it
+    size_t head_ = 0;       // the item the committer waits for
+    size_t committed_ = 0;  // items before this one are committed
+    bool stopping_ = false;
+    std::vector<std::thread> threads_;
+};
+
+}  // namespace qr
