@@ -36,6 +36,10 @@ void ConsolePatchUi::FileStarted(const FileStart& file) {
     resumedFrom_ = file.resumedFrom;
     fileStart_ = std::chrono::steady_clock::now();
     lastProgress_ = fileStart_ - kProgressInterval;
+    if (!runStarted_) {
+        runStarted_ = true;
+        runStart_ = fileStart_;
+    }
 }
 
 void ConsolePatchUi::BytesReceived(long long received, long long total) {
@@ -49,9 +53,13 @@ void ConsolePatchUi::BytesReceived(long long received, long long total) {
     const double thisRun = static_cast<double>(received > resumedFrom_ ? received - resumedFrom_ : 0);
     const double speed = seconds >= 0.1 ? thisRun / seconds / 1024.0 : 0.0;
     const int percent = total > 0 ? static_cast<int>(received * 100 / total) : 0;
+    // Every connection together: what the player's link gives this run.
+    const double runSeconds = std::chrono::duration<double>(now - runStart_).count();
+    const double allSpeed =
+        runSeconds >= 0.1 ? static_cast<double>(control_->bytesThisRun.load()) / runSeconds / 1024.0 : 0.0;
     char line[512];
-    std::snprintf(line, sizeof line, "[%d / %d] %lld / %lld Byte  %d%%  %.0f KB/s", fileIndex_, fileCount_, received,
-                  total, percent, speed);
+    std::snprintf(line, sizeof line, "[%d / %d] %lld / %lld Byte  %d%%  %.0f KB/s  (%.0f KB/s in all)", fileIndex_,
+                  fileCount_, received, total, percent, speed, allSpeed);
     out_.Progress(line);
 }
 

@@ -50,6 +50,8 @@ private:
     int failuresShown_ = 0;
     std::chrono::steady_clock::time_point fileStart_;
     std::chrono::steady_clock::time_point lastProgress_;
+    bool runStarted_ = false;
+    std::chrono::steady_clock::time_point runStart_;  // the first file's start
     std::thread ticker_;
     std::condition_variable tickerWake_;
     bool tickerStop_ = false;

@@ -47,10 +47,11 @@ struct Options {
     bool repair = false;
     bool showLog = false;
     bool help = false;
+    int connections = 0;  // 0: the default
 };
 
 constexpr char kUsage[] =
-    "usage: quorvel-patch [--verify|--repair] --install-dir DIR [--patch-list URL]\n"
+    "usage: quorvel-patch [--verify|--repair] --install-dir DIR [--patch-list URL] [--connections N]\n"
     "       quorvel-patch --show-log --install-dir DIR\n"
     "       quorvel-patch --help\n";
 
@@ -59,6 +60,7 @@ constexpr char kHelp[] =
     "\n"
     "  --install-dir DIR   the game's install directory (required)\n"
     "  --patch-list URL    the patch list address, instead of the built-in one\n"
+    "  --connections N     files fetched at once, 1 to %d (default %d; the release may ask for fewer)\n"
     "  --verify            check every installed file against the release; change nothing\n"
     "  --repair            check, then fetch exactly what is missing or damaged\n"
     "  --show-log          print the log of the last runs (%s), for a support desk\n"
@@ -74,7 +76,7 @@ int Usage(const char* message) {
 
 int Help() {
     std::printf("%s", kUsage);
-    std::printf(kHelp, qr::kRunLogFileName);
+    std::printf(kHelp, qr::kMaxConnections, qr::kDefaultConnections, qr::kRunLogFileName);
     return 0;
 }
 
@@ -92,6 +94,17 @@ bool ParseOptions(int argc, char** argv, Options& options, const char*& error) {
             options.patchListUrl = arg.substr(std::strlen("--patch-list="));
         } else if (arg == "--verify" || arg == "--repair") {
             (arg == "--verify" ? options.verify : options.repair) = true;
+        } else if (arg == "--connections" && i + 1 < argc) {
+            const std::string value = argv[++i];
+            options.connections = value.size() <= 2 && value.find_first_not_of("0123456789") == std::string::npos
+                                      ? std::atoi(value.c_str())
+                                      : 0;
+            if (options.connections < 1 || options.connections > qr::kMaxConnections) {
+                static const std::string wanted =
+                    "--connections takes a number from 1 to " + std::to_string(qr::kMaxConnections);
+                error = wanted.c_str();
+                return false;
+            }
         } else if (arg == "--show-log") {
             options.showLog = true;
         } else {
@@ -243,6 +256,7 @@ int main(int argc, char** argv) {
     context.patchListPath = patchListPath;
     context.fileSystem = &qr::SelfReplacingSystemFileSystem();
     context.releaseKeyPem = qr::BuiltInReleaseKeyPem();
+    context.connections = options.connections;
     std::signal(SIGINT, OnInterrupt);
     std::signal(SIGTERM, OnInterrupt);
 

@@ -199,6 +199,7 @@ private:
         // The digest lines come with the list, read before the description goes.
         DownloadListResult list = BuildDownloadList(context_.installedVersion, remoteVersion_, lookup);
         const ReleaseManifest manifest = BuildReleaseManifest(DescriptionBytes());
+        const int connections = ConnectionsForRun(context_.connections, lookup("VERSION", "connections"));
         RemovePatchInfo();
         if (list.remoteVersionMissing) {
             // A description without a version cannot be recorded: nothing is fetched.
@@ -217,7 +218,7 @@ private:
         FetchQueueSetup setup;
         setup.session = session_.get();
         setup.fs = &fs_;
-        setup.connections = ConnectionsForRun(context_.connections, lookup("VERSION", "connections"));
+        setup.connections = connections;
         setup.runFlag = &control_.workerRunning;
         setup.bytesThisRun = &control_.bytesThisRun;
         std::vector<std::string> refusals(list.names.size());

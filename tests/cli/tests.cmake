@@ -2,6 +2,7 @@
 # x86_64 Windows build (WinInet, Windows file and INI calls) under wine64.
 #   cli_end_to_end: patch runs with every fault mode;
 #   cli_resume_repair: resumed downloads (our server, then nginx on the same address), --verify/--repair;
+#   cli_parallel_fetch: several items at once, completions reordered by the server, committed in list order;
 #   cli_signed_release: the program with the demo release key against signed releases (HTTPS natively).
 function(qr_cli_test name script program)
   add_test(NAME ${name}
@@ -17,5 +18,6 @@ endfunction()
 if(NOT WIN32)
   qr_cli_test(cli_end_to_end test_quorvel_patch.py quorvel-patch)
   qr_cli_test(cli_resume_repair test_resume_repair.py quorvel-patch)
+  qr_cli_test(cli_parallel_fetch test_parallel_fetch.py quorvel-patch)
   qr_cli_test(cli_signed_release test_signed_release.py quorvel-patch-demokey)
 endif()
