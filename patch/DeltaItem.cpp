@@ -69,7 +69,7 @@ std::string ApplyAndVerify(FileSystem& fs, const std::string& target, const std:
     std::unique_ptr<ReadableFile> delta = fs.OpenRead(deltaPath);
     if (!old || !delta) return "the local file or the downloaded delta could not be read";
     const std::string temp = target + kTempSuffix;
-    fs.Remove(temp);  // a leftover of an earlier run; a planted link is removed, never followed
+    // A leftover of an earlier run, or a planted link, is removed first and never followed.
     std::unique_ptr<WritableFile> out = fs.CreateNew(temp);
     if (!out) return "the temporary could not be created (" + DescribeFileError(LastFileError()) + ")";
     HashingFile hashing(*out);

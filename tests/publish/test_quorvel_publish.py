@@ -521,6 +521,17 @@ class Deltas(Release):
             write(old, edited_game(v))
             self.assertEqual(newest, self.unzstd(path, patch_from=old))
 
+    def test_a_terminal_sees_how_far_the_compression_is(self):
+        if qrtest.OPTIONS.wine:
+            self.skipTest("the terminal run is native")
+        self.publish(101, delta_tree(1))
+        source = os.path.join(self.scratch, "tree102")
+        qrtest.make_tree(source, delta_tree(2))
+        cmd = [qrtest.OPTIONS.publish, "--release", self.release, "--tree", source, "--version", "102"]
+        steps = qrtest.progress_on_terminal(cmd, 1000, r"compressing (\d+)/(\d+) files")
+        self.assertEqual(("2", "2"), steps[-1])  # the whole file and one delta
+        self.assertEqual("102", patch_info(self.release)["VERSION"]["version"])
+
     def test_no_deltas_when_asked_for_none_and_a_bad_count_is_a_usage_error(self):
         self.publish(101, delta_tree(1), "--deltas", "0")
         self.publish(102, delta_tree(2), "--deltas", "0")

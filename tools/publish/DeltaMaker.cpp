@@ -59,16 +59,14 @@ public:
         for (const std::string& path : paths_) fs_.Remove(path);
     }
     std::unique_ptr<WritableFile> Create(const std::string& path, std::string& problem) {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            paths_.push_back(path);
-        }
-        if (fs_.OpenRead(path)) {
-            problem = path + " already exists (left by an interrupted publish?): remove it and run again";
+        // A leftover of an interrupted publish (or a link planted there) is removed, never written through.
+        std::unique_ptr<WritableFile> out = fs_.CreateNew(path);
+        if (!out) {
+            problem = "cannot create " + path + " (" + DescribeFileError(LastFileError()) + ")";
             return nullptr;
         }
-        std::unique_ptr<WritableFile> out = fs_.CreateNew(path);
-        if (!out) problem = "cannot create " + path + " (" + DescribeFileError(LastFileError()) + ")";
+        std::lock_guard<std::mutex> lock(mutex_);
+        paths_.push_back(path);
         return out;
     }
 
