@@ -6,6 +6,7 @@
 
 #include "archive/DeltaDecoder.h"
 #include "patch/Fetch.h"
+#include "patch/PartialDownload.h"
 #include "platform/FileError.h"
 #include "platform/Sha256.h"
 #include "release/ReleaseNames.h"
@@ -92,6 +93,15 @@ std::string ApplyAndVerify(FileSystem& fs, const std::string& target, const std:
 
 std::string DeltaDownloadPath(const std::string& target) { return target + kDeltaSuffix; }
 
+std::string DeltaAddress(const std::string& patchBaseUrl, const DescribedDelta& delta) {
+    return ServerAddress(patchBaseUrl, delta.servedName);
+}
+
+void DiscardDeltaDownload(FileSystem& fs, const std::string& target) {
+    DiscardPartial(fs, DeltaDownloadPath(target));
+    fs.Remove(DeltaDownloadPath(target));
+}
+
 DeltaItemResult BringByDelta(const DeltaItemRequest& request) {
     DeltaItemResult result;
     FileSystem& fs = *request.fs;
@@ -104,7 +114,7 @@ DeltaItemResult BringByDelta(const DeltaItemRequest& request) {
     fetch.session = request.session;
     fetch.fs = &fs;
     fetch.name = request.name;
-    fetch.address = ServerAddress(request.patchBaseUrl, delta.servedName);
+    fetch.address = DeltaAddress(request.patchBaseUrl, delta);
     fetch.target = deltaPath;
     fetch.runFlag = request.runFlag;
     fetch.expected = &delta.served;

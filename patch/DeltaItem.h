@@ -42,8 +42,12 @@ struct DeltaItemResult {
     long long received = 0;       // delta bytes on the wire this run
 };
 
-// The temporary the delta file is downloaded to (its own temporary and partial record go beside it).
+// The file a delta is downloaded to (its own temporary and partial record go beside it), and its address:
+// a run that removes stale partials keeps those whose address is a described delta's.
 std::string DeltaDownloadPath(const std::string& target);
+std::string DeltaAddress(const std::string& patchBaseUrl, const DescribedDelta& delta);
+// Removes a delta download kept for resuming, once the name was brought another way.
+void DiscardDeltaDownload(FileSystem& fs, const std::string& target);
 
 DeltaItemResult BringByDelta(const DeltaItemRequest& request);
 

@@ -168,6 +168,13 @@ TEST_F(DeltaItemTest, ABrokenDeltaDownloadResumesInTheNextRun) {
     EXPECT_EQ(result.received, static_cast<long long>(offer.deltas[0].served.size) - half);
     EXPECT_EQ(ReadFileBytes(target + ".qrtmp"), newest);
     ExpectOnly({"game.dat.qrtmp"});
+
+    // Brought whole instead: the kept delta download goes.
+    server.SetFault("/patch/" + offer.deltas[0].servedName, R"({"mode": "drop", "after": )" + std::to_string(half) + "}");
+    fs.Remove(target + ".qrtmp");
+    ASSERT_EQ(Bring().status, DeltaItemStatus::Failed);
+    DiscardDeltaDownload(fs, target);
+    ExpectOnly({});
 }
 
 }  // namespace
