@@ -80,23 +80,34 @@ class Maker {
 public:
     Maker(const DeltaRequest& request, Scratch& scratch) : r_(request), fs_(*request.fs), scratch_(scratch) {}
 
-    // Runs every task on every core; false with the first problem met.
+    // Runs every task on every core; false with the first problem met. The tasks of one name run one
+    // after another on one thread: Windows opens a file for one reader at a time.
     bool Run(std::vector<Task>& tasks, std::string& problem) {
+        std::vector<size_t> groups;  // where each name's tasks start (they are contiguous)
+        for (size_t i = 0; i < tasks.size(); ++i)
+            if (i == 0 || tasks[i].name != tasks[i - 1].name) groups.push_back(i);
+        groups.push_back(tasks.size());
         std::atomic<size_t> next{0};
         size_t done = 0;
         std::mutex mutex;
         std::string first;
         const auto work = [&] {
-            for (size_t i; (i = next++) < tasks.size();) {
-                std::string why;
-                const bool ok = Make(tasks[i], why);
-                std::lock_guard<std::mutex> lock(mutex);
-                if (!ok && first.empty()) first = why;
-                if (!first.empty()) next = tasks.size();
-                if (r_.progress) r_.progress(++done, tasks.size());
+            for (size_t g; (g = next++) + 1 < groups.size();) {
+                for (size_t i = groups[g]; i < groups[g + 1]; ++i) {
+                    std::string why;
+                    const bool ok = Make(tasks[i], why);
+                    std::lock_guard<std::mutex> lock(mutex);
+                    if (!ok && first.empty()) first = why;
+                    if (r_.progress) r_.progress(++done, tasks.size());
+                    if (!first.empty()) {
+                        next = groups.size();
+                        return;
+                    }
+                }
             }
         };
-        const size_t threads = std::max<size_t>(1, std::min<size_t>(std::thread::hardware_concurrency(), tasks.size()));
+        const size_t threads =
+            std::max<size_t>(1, std::min<size_t>(std::thread::hardware_concurrency(), groups.size() - 1));
         std::vector<std::thread> pool;
         for (size_t t = 1; t < threads; ++t) pool.emplace_back(work);
         work();
