@@ -4,11 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <sstream>
+
 #include "archive/DeltaEncoder.h"
 #include "platform/Sha256.h"
 #include "tests/archive/ZipBuilder.h"
 #include "tests/support/PatchServer.h"
 #include "tests/support/TempDir.h"
+#include "tools/publish/Publisher.h"
 
 namespace qr {
 namespace {
@@ -175,6 +179,39 @@ TEST_F(DeltaItemTest, ABrokenDeltaDownloadResumesInTheNextRun) {
     ASSERT_EQ(Bring().status, DeltaItemStatus::Failed);
     DiscardDeltaDownload(fs, target);
     ExpectOnly({});
+}
+
+// What quorvel-publish writes is what a launcher takes: players on every earlier version find a delta
+// from their copy in the description and rebuild the newest file with it.
+TEST_F(DeltaItemTest, DeltasOfAPublishedReleaseRebuildTheNewestForEveryEarlierVersion) {
+    for (int v = 1; v <= 3; ++v) {
+        WriteFileBytes(dir.Join("tree" + std::to_string(v) + "/game.dat"), Version(v));
+        publish::PublishOptions options;
+        options.releaseDir = server.root();
+        options.treeDir = dir.Join("tree" + std::to_string(v));
+        options.version = 100 + v;
+        options.baseUrl = server.url("");
+        std::ostringstream out, err;
+        ASSERT_EQ(publish::Publish(options, fs, out, err), 0) << err.str();
+    }
+    const auto catalog = ReadDeltaCatalog(ReadFileBytes(server.root() + "/tzan/PatchInfo.ini"));
+    ASSERT_EQ(catalog.count("game.dat"), 1u);
+    offer = catalog.at("game.dat");
+    EXPECT_EQ(offer.deltas.size(), 2u);
+    for (int from : {1, 2}) {
+        WriteFileBytes(target, Version(from));
+        DeltaItemRequest request;
+        request.session = session.get();
+        request.fs = &fs;
+        request.name = "game.dat";
+        request.patchBaseUrl = server.url("/tzan/patch");
+        request.target = target;
+        request.offer = &offer;
+        const DeltaItemResult result = BringByDelta(request);
+        ASSERT_EQ(result.status, DeltaItemStatus::Ready) << result.reason;
+        EXPECT_EQ(result.delta->source.sha256Hex, Of(Version(from)).sha256Hex);
+        EXPECT_EQ(ReadFileBytes(target + ".qrtmp"), Version(3));
+    }
 }
 
 }  // namespace
