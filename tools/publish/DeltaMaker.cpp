@@ -250,22 +250,17 @@ std::vector<FileDigest> OlderContents(const DeltaRequest& request, const std::ma
     return found;
 }
 
-}  // namespace
-
-std::optional<DeltaOutput> MakeReleaseDeltas(const DeltaRequest& request, StagedFiles& staged, std::string& problem) {
-    DeltaOutput output;
-    const std::map<std::string, NameDeltas> previous =
-        request.previousDescription.empty() ? std::map<std::string, NameDeltas>{}
-                                            : ReadDeltaCatalog(request.previousDescription);
+// One task per served file, however many names share it; the tasks of one name stand together.
+// Unchanged names keep the line their version wrote (its files stay served).
+std::vector<Task> PlanTasks(const DeltaRequest& request, const std::map<std::string, NameDeltas>& previous,
+                            std::vector<std::string>& changed, std::map<std::string, NameDeltas>& catalog) {
     std::vector<Task> tasks;
-    std::set<std::string> planned;  // served names: one task per file, however many names share it
-    std::vector<std::string> changed;
+    std::set<std::string> planned;
     for (const auto& [name, digest] : *request.target) {
         auto current = request.history->tree.find(name);
         if (current != request.history->tree.end() && SameContent(current->second, digest)) {
-            // Unchanged: its line still holds, delta files and all.
             auto line = previous.find(name);
-            if (line != previous.end()) output.catalog.emplace(name, line->second);
+            if (line != previous.end()) catalog.emplace(name, line->second);
             continue;
         }
         if (request.keep == 0 || digest.size < kMinDeltaFileSize) continue;
@@ -277,11 +272,14 @@ std::optional<DeltaOutput> MakeReleaseDeltas(const DeltaRequest& request, Staged
             if (planned.insert(delta).second) tasks.emplace_back(name, digest, old, delta);
         }
     }
-    if (!tasks.empty()) request.fs->MakeDirectory(JoinPath(request.patchDir, kDeltaFolder));
-    Scratch scratch(*request.fs);
-    Maker maker(request, scratch);
-    if (!maker.Run(tasks, problem)) return std::nullopt;
+    return tasks;
+}
 
+// The changed names' lines: the compressed whole, and each delta clearly smaller than it (else the
+// extra request and line are not worth it). Returns the served names of the deltas kept.
+std::set<std::string> DescribeChanged(const DeltaRequest& request, const std::map<std::string, NameDeltas>& previous,
+                                      const std::vector<std::string>& changed, const std::vector<Task>& tasks,
+                                      std::map<std::string, NameDeltas>& catalog) {
     std::map<std::string, const Task*> byServedName;
     for (const Task& task : tasks) byServedName.emplace(task.servedName, &task);
     std::set<std::string> kept;
@@ -293,16 +291,32 @@ std::optional<DeltaOutput> MakeReleaseDeltas(const DeltaRequest& request, Staged
         line.whole = CompressedWhole{whole->served, whole->servedName};
         for (const FileDigest& old : OlderContents(request, previous, name, digest)) {
             const Task* delta = byServedName.at(DeltaServedName(old.sha256Hex, digest.sha256Hex));
-            if (!delta->made) continue;
-            // Clearly smaller than the whole file, or the extra request and line are not worth it.
-            if (delta->served.size * 10 > whole->served.size * 9) continue;
+            if (!delta->made || delta->served.size * 10 > whole->served.size * 9) continue;
             line.deltas.push_back(DescribedDelta{old, delta->served, DeltaMethod::ZstdSegmented, delta->servedName});
             kept.insert(delta->servedName);
         }
-        output.catalog[name] = std::move(line);
+        catalog[name] = std::move(line);
     }
+    return kept;
+}
+
+}  // namespace
+
+std::optional<DeltaOutput> MakeReleaseDeltas(const DeltaRequest& request, StagedFiles& staged, std::string& problem) {
+    DeltaOutput output;
+    const std::map<std::string, NameDeltas> previous =
+        request.previousDescription.empty() ? std::map<std::string, NameDeltas>{}
+                                            : ReadDeltaCatalog(request.previousDescription);
+    std::vector<std::string> changed;
+    std::vector<Task> tasks = PlanTasks(request, previous, changed, output.catalog);
+    if (!tasks.empty()) request.fs->MakeDirectory(JoinPath(request.patchDir, kDeltaFolder));
+    Scratch scratch(*request.fs);
+    Maker maker(request, scratch);
+    if (!maker.Run(tasks, problem)) return std::nullopt;
+
+    const std::set<std::string> kept = DescribeChanged(request, previous, changed, tasks, output.catalog);
+    DeltaSummary& s = output.summary;
     for (const Task& task : tasks) {
-        DeltaSummary& s = output.summary;
         if (task.noOldBytes) ++s.noOldBytes;
         if (!task.made) continue;
         if (task.source && !kept.count(task.servedName)) {
