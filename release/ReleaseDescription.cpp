@@ -139,6 +139,21 @@ void DescriptionText::Set(const std::string& section, const std::string& key, co
     Index(s, sections_[s].entries.size() - 1);
 }
 
+void DescriptionText::RemoveSections(const std::function<bool(const std::string&)>& which) {
+    std::vector<IniSection> kept;
+    for (IniSection& section : sections_)
+        if (!which(section.name)) kept.push_back(std::move(section));
+    sections_.clear();
+    sectionIndex_.clear();
+    keyIndex_.clear();
+    keyIndex_.resize(kept.size());
+    sections_ = std::move(kept);
+    for (size_t s = 0; s < sections_.size(); ++s) {
+        sectionIndex_.emplace(AsciiLower(sections_[s].name), s);
+        for (size_t e = 0; e < sections_[s].entries.size(); ++e) Index(s, e);
+    }
+}
+
 DownloadListResult BuildDownloadList(const std::string& installedVersion, const std::string& remoteVersion,
                                      const PatchInfoLookup& lookup) {
     DownloadListResult result;

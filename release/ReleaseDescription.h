@@ -55,6 +55,8 @@ public:
     IniSection& Ensure(const std::string& section);
     // Changes the first key of that name, or appends it.
     void Set(const std::string& section, const std::string& key, const std::string& value);
+    // Drops every section whose name `which` accepts (a rewritten part of the description).
+    void RemoveSections(const std::function<bool(const std::string&)>& which);
     const std::vector<IniSection>& sections() const { return sections_; }
 
 private:

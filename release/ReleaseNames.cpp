@@ -56,7 +56,7 @@ bool HasLauncherSuffix(std::string_view name) {
     for (size_t i = 0; i <= name.size(); ++i) {
         if (i < name.size() && !IsSeparator(name[i])) continue;
         const std::string seen = AsWindowsSees(name.substr(start, i - start));
-        for (const char* suffix : {kTempSuffix, kPartialRecordSuffix, kUnpackTempSuffix})
+        for (const char* suffix : {kTempSuffix, kPartialRecordSuffix, kUnpackTempSuffix, kDeltaSuffix, kCompressedSuffix})
             if (EndsWith(seen, suffix)) return true;
         start = i + 1;
     }
@@ -64,6 +64,10 @@ bool HasLauncherSuffix(std::string_view name) {
 }
 
 std::string LauncherNameRefusal(std::string_view name) {
+    const std::string seen = AsWindowsSees(name);
+    if (EndsWith(seen, kDeltaSuffix) || EndsWith(seen, kCompressedSuffix))
+        return std::string("names ending in \"") + kDeltaSuffix + "\" or \"" + kCompressedSuffix +
+               "\" are the release's deltas and compressed files";
     if (HasLauncherSuffix(name))
         return std::string("names ending in \"") + kTempSuffix + "\", \"" + kPartialRecordSuffix + "\" or \"" +
                kUnpackTempSuffix + "\" are the launcher's temporary files";
@@ -129,6 +133,42 @@ std::string PublishRefusal(const std::string& name) {
     // The launcher's own files are left out of a release, not refused (see IsLauncherFile).
     if (HasLauncherSuffix(name)) return LauncherNameRefusal(name);
     return {};
+}
+
+namespace {
+
+constexpr size_t kServedDigestDigits = 32;
+
+bool LowerHex(std::string_view text) {
+    for (char c : text)
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+    return true;
+}
+
+}  // namespace
+
+std::string DeltaServedName(std::string_view sourceSha256Hex, std::string_view targetSha256Hex) {
+    return std::string(kDeltaFolder) + "/" + std::string(targetSha256Hex.substr(0, kServedDigestDigits)) + "-" +
+           std::string(sourceSha256Hex.substr(0, kServedDigestDigits)) + kDeltaSuffix;
+}
+
+std::string CompressedServedName(std::string_view targetSha256Hex) {
+    return std::string(kDeltaFolder) + "/" + std::string(targetSha256Hex.substr(0, kServedDigestDigits)) +
+           kCompressedSuffix;
+}
+
+bool IsDeltaServedName(std::string_view name) {
+    const std::string folder = std::string(kDeltaFolder) + "/";
+    if (name.substr(0, folder.size()) != folder) return false;
+    std::string_view rest = name.substr(folder.size());
+    const auto hexAt = [&rest](size_t at) {
+        return rest.size() >= at + kServedDigestDigits && LowerHex(rest.substr(at, kServedDigestDigits));
+    };
+    if (!hexAt(0)) return false;
+    if (rest.substr(kServedDigestDigits) == kCompressedSuffix) return true;
+    const size_t second = kServedDigestDigits + 1;
+    return rest.size() > second && rest[kServedDigestDigits] == '-' && hexAt(second) &&
+           rest.substr(second + kServedDigestDigits) == kDeltaSuffix;
 }
 
 bool PlainServable(const std::string& name) {

@@ -30,6 +30,12 @@ inline constexpr const char kSignatureSuffix[] = ".sig";
 // The game the launcher starts, and the news page a publisher places beside the description.
 inline constexpr const char kGameFileName[] = "QuorvelRPG.bin";
 inline constexpr const char kNewsPageName[] = "news.html";
+// Under the patch base, beside the items: the deltas and whole compressed files that only new launchers
+// fetch. No description item ever names them, so old launchers never ask; and no game file may end in
+// these suffixes, so a served name never meets a game file's.
+inline constexpr const char kDeltaFolder[] = "qrdelta";
+inline constexpr const char kDeltaSuffix[] = ".qrdelta";
+inline constexpr const char kCompressedSuffix[] = ".qrzst";
 
 inline constexpr int kLastItemKey = 999;                    // keys 0 to 999 of a version are read
 inline constexpr size_t kPatchListExaminedBytes = 200;      // of "patch.txt"
@@ -37,6 +43,11 @@ inline constexpr size_t kLongestPublishedName = 200;        // the install direc
 inline constexpr uint64_t kMaxPatchListBytes = 4 << 10;     // "patch.txt" is a few lines
 inline constexpr uint64_t kMaxDescriptionBytes = 16 << 20;  // a description read whole to be checked
 inline constexpr size_t kMaxSignatureBytes = 256;           // a DER P-256 signature takes at most 72
+// Delta lines: the most deltas one name describes (more are ignored), and the lines of one section.
+// A line is about 1.1 KB at three deltas (a 200-byte name, the newest digest, the whole compressed file
+// and three deltas of about 260 bytes each), so 2,400 names with K = 3 take about 2.7 MB of the 16 MiB.
+inline constexpr size_t kMaxDeltasPerName = 8;
+inline constexpr size_t kDeltaLinesPerSection = 1000;
 
 // The launcher's own names, compared as Windows does (any case, trailing dots and blanks dropped):
 // one of its own files at the top of the install directory, or a component ending in one of its
@@ -68,6 +79,13 @@ std::string PublishRefusal(const std::string& name);
 // True when a published name may also be served as a plain item: no character needs escaping in an
 // address, and it is no archive name (the launcher would unpack and delete it).
 bool PlainServable(const std::string& name);
+
+// The served names of a delta from one content to another and of a content compressed whole, by the
+// contents' SHA-256 (hexadecimal): "qrdelta/<new>-<old>.qrdelta", "qrdelta/<new>.qrzst", 32 digits each.
+std::string DeltaServedName(std::string_view sourceSha256Hex, std::string_view targetSha256Hex);
+std::string CompressedServedName(std::string_view targetSha256Hex);
+// True only for names of those two shapes: what a description may ask a launcher to fetch beside items.
+bool IsDeltaServedName(std::string_view name);
 
 // Address and path rules for one listed name.
 std::string ServerAddress(const std::string& patchBaseUrl, const std::string& name);  // ".map" -> ".bap"

@@ -451,6 +451,111 @@ class Operator(Release):
         self.assert_at(install, second_tree())
 
 
+def edited_game(version):
+    """A 400 KB game file, each version an edit of the one before (what deltas are for)."""
+    data = bytearray(noise(50, 200000) + b"quorvel text " * 16000)
+    for v in range(2, version + 1):
+        data[v * 1000:v * 1000] = noise(50 + v, 700)
+        data[-5000 * v:-5000 * v + 300] = noise(70 + v, 300)
+    return bytes(data)
+
+
+def delta_tree(version):
+    return {"QuorvelRPG.bin": edited_game(version), "data/small.txt": b"tiny %d" % version,
+            "data/same.dat": b"unchanged " * 4000}
+
+
+def delta_lines(info, version):
+    """name -> (newest "sha size", whole record, [delta records]) from the version's delta sections."""
+    lines = {}
+    for section in info.sections():
+        if not section.startswith("%d.deltas." % version):
+            continue
+        for name, value in info[section].items():
+            records = value.split(";")
+            wholes = [r.split(" ") for r in records[1:] if r.startswith("zstd ")]
+            deltas = [r.split(" ") for r in records[1:] if r.startswith("zstd-delta ")]
+            lines[name] = (records[0], wholes[0] if wholes else None, deltas)
+    return lines
+
+
+class Deltas(Release):
+    def setUp(self):
+        super().setUp()
+        self.serve_with(qrtest.PatchServer(self.release, os.path.join(self.scratch, "server")))
+        self.served = os.path.join(self.release, "tzan", "patch")
+
+    def unzstd(self, compressed, patch_from=None):
+        """The zstd tool's own reading of a file we served: the independent decoder."""
+        out = os.path.join(self.scratch, "unzstd.out")
+        args = ["zstd", "-q", "-d", "-f", "--long=27", compressed, "-o", out]
+        if patch_from:
+            args[3:3] = ["--patch-from=" + patch_from]
+        p = subprocess.run(args, capture_output=True, text=True)
+        self.assertEqual(p.returncode, 0, p.stderr)
+        return read(out)
+
+    def test_players_one_two_and_three_versions_behind_get_deltas_that_rebuild_the_newest(self):
+        for version in (101, 102, 103, 104):
+            out = self.publish_and_patch_all(version, delta_tree(version - 100), "--sign", KEY)
+        self.verify_signature()
+        self.assertRegex(out, r"version 104 for new launchers: \d+ bytes of items, 1 whole file\(s\) compressed in "
+                              r"\d+ bytes, 3 delta\(s\) in \d+ bytes")
+        info = patch_info(self.release)
+        lines = delta_lines(info, 104)
+        # Tiny files travel whole; an unchanged file keeps the line its version wrote.
+        self.assertEqual(["QuorvelRPG.bin", "data/same.dat"], sorted(lines))
+        self.assertFalse([s for s in info.sections() if re.match(r"10[123]\.deltas\.", s)])
+        head, whole, deltas = lines["QuorvelRPG.bin"]
+        newest = delta_tree(4)["QuorvelRPG.bin"]
+        self.assertEqual(qrtest.digest_line(newest), head)
+        self.assertEqual(newest, self.unzstd(os.path.join(self.served, whole[3])))
+        self.assertEqual(qrtest.digest_line(read(os.path.join(self.served, whole[3]))), " ".join(whole[1:3]))
+        # From the last three contents, newest first, each directly (never chained), each small.
+        self.assertEqual([qrtest.digest_line(edited_game(v)) for v in (3, 2, 1)], [" ".join(d[1:3]) for d in deltas])
+        for v, delta in zip((3, 2, 1), deltas):
+            path = os.path.join(self.served, delta[5])
+            self.assertEqual(qrtest.digest_line(read(path)), " ".join(delta[3:5]))
+            self.assertLess(os.path.getsize(path), len(newest) // 20)
+            old = os.path.join(self.scratch, "old%d" % v)
+            write(old, edited_game(v))
+            self.assertEqual(newest, self.unzstd(path, patch_from=old))
+
+    def test_a_terminal_sees_how_far_the_compression_is(self):
+        if qrtest.OPTIONS.wine:
+            self.skipTest("the terminal run is native")
+        self.publish(101, delta_tree(1))
+        source = os.path.join(self.scratch, "tree102")
+        qrtest.make_tree(source, delta_tree(2))
+        cmd = [qrtest.OPTIONS.publish, "--release", self.release, "--tree", source, "--version", "102"]
+        steps = qrtest.progress_on_terminal(cmd, 1000, r"compressing (\d+)/(\d+) files")
+        self.assertEqual(("2", "2"), steps[-1])  # the whole file and one delta
+        self.assertEqual("102", patch_info(self.release)["VERSION"]["version"])
+
+    def test_no_deltas_when_asked_for_none_and_a_bad_count_is_a_usage_error(self):
+        self.publish(101, delta_tree(1), "--deltas", "0")
+        self.publish(102, delta_tree(2), "--deltas", "0")
+        self.assertFalse(os.path.exists(os.path.join(self.served, "qrdelta")))
+        self.assertFalse(delta_lines(patch_info(self.release), 102))
+        for bad in ("9", "-1", "x", "03"):
+            code, _, err = qrtest.run([qrtest.OPTIONS.publish, "--release", self.release, "--tree", self.scratch,
+                                       "--version", "103", "--deltas", bad])
+            self.assertEqual(code, 2, err)
+            self.assertIn("--deltas needs a whole number from 0 to", err)
+
+    def test_a_damaged_delta_or_compressed_file_on_the_server_is_not_built_on(self):
+        self.publish(101, delta_tree(1), "--sign", KEY)
+        self.publish(102, delta_tree(2), "--sign", KEY)
+        _, whole, deltas = delta_lines(patch_info(self.release), 102)["QuorvelRPG.bin"]
+        for served in (deltas[0][5], whole[3]):
+            path = os.path.join(self.served, served)
+            kept = read(path)
+            write(path, kept[:-1] + bytes([kept[-1] ^ 1]))
+            self.refused(103, delta_tree(3), "differs from its hash line", "--sign", KEY)
+            write(path, kept)
+        self.publish(103, delta_tree(3), "--sign", KEY)
+
+
 @unittest.skipUnless(os.path.exists(qrtest.NGINX), "nginx is not installed")
 class ServedByNginx(Release):
     def test_a_published_release_patches_through_nginx(self):

@@ -92,7 +92,8 @@ TEST(ReleaseNames, TheLaunchersOwnNamesAreRefusedByAllFour) {
           std::string("patch.txt"), std::string("Patch.TXT"), std::string("a.qrtmp"), std::string("a.QRTMP"),
           std::string("data/b.qrpart"), std::string("x.QrPart"), std::string("dir.qrtmp/inner.dat"),
           std::string("dir.QRPART/inner.dat"), std::string("VersionInfo.ini."), std::string("a.qrtmp "),
-          std::string("data/b.qrpart.."), std::string("data/c.QrNew")}) {
+          std::string("data/b.qrpart.."), std::string("data/c.QrNew"), std::string("a.qrdelta"),
+          std::string("qrdelta/x.QRZST"), std::string("dir.qrzst/inner.dat")}) {
         EXPECT_TRUE(IsLauncherFile(name) || HasLauncherSuffix(name)) << name;
         EXPECT_FALSE(PublisherAccepts(name)) << name;
         EXPECT_FALSE(WorkerAccepts(name)) << name;

@@ -10,6 +10,8 @@
 #include "release/PatchListFile.h"
 #include "release/ReleaseAcceptance.h"
 #include "release/ReleaseNames.h"
+#include "release/DeltaDescription.h"
+#include "tools/publish/DeltaMaker.h"
 #include "tools/publish/GameTree.h"
 #include "tools/publish/ReleasePlan.h"
 #include "tools/publish/ReleaseSigner.h"
@@ -156,19 +158,26 @@ private:
         for (const std::string& name : leaving)
             err_ << "warning: " << name << " is no longer in the tree, but players keep it: a release cannot "
                  << "delete files\n";
-        return WriteVersion(history, *plan, leaving, patchList, problem);
+        return WriteVersion(*served, *plan, leaving, patchList, problem);
     }
 
-    bool WriteVersion(const ReleaseHistory& history, const ReleasePlan& plan, const std::vector<std::string>& leaving,
+    bool WriteVersion(const CheckedRelease& served, const ReleasePlan& plan, const std::vector<std::string>& leaving,
                       const std::string& patchList, std::string& problem) {
+        const ReleaseHistory& history = served.history;
         fs_.MakeDirectory(JoinPath(o_.releaseDir, "tzan"));
         fs_.MakeDirectory(Tzan("patch"));
         StagedFiles staged(fs_);
         uint64_t bytes = 0;
         FileDigest archiveDigest;
         if (!StageGameFiles(staged, plan, archiveDigest, bytes, problem)) return false;
+        DeltaRequest deltaRequest{&fs_, o_.treeDir, Tzan("patch"), &history, served.description.value_or(""),
+                                  &plan.target, o_.deltas,
+                                  [this](size_t done, size_t total) { Progress("compressing", done, total); }};
+        std::optional<DeltaOutput> deltas = MakeReleaseDeltas(deltaRequest, staged, problem);
+        if (!deltas) return false;
 
         DescriptionText described = DescribeRelease(history, plan, archiveDigest);
+        WriteDeltaCatalog(described, plan.section, deltas->catalog);
         described.Set("VERSION", "expires", FormatExpiryDate(UtcDateInDays(o_.expiresDays)));
         for (size_t i = 0; i < leaving.size(); ++i)
             described.Set(RemovedSectionName(plan.section), std::to_string(i), leaving[i]);
@@ -180,7 +189,21 @@ private:
         if (placeholderNews)
             out_ << "note: wrote a placeholder news page " << Tzan(kNewsPageName) << "; replace it with your own\n";
         Summarize(plan, bytes, patchList);
+        SummarizeDeltas(plan, bytes, deltas->summary);
         return true;
+    }
+
+    void SummarizeDeltas(const ReleasePlan& plan, uint64_t bytes, const DeltaSummary& s) {
+        if (o_.deltas == 0) return;
+        out_ << "version " << plan.section << " for new launchers: " << bytes << " bytes of items, " << s.wholes
+             << " whole file(s) compressed in " << s.wholeBytes << " bytes, " << s.deltas << " delta(s) in "
+             << s.deltaBytes << " bytes\n";
+        if (s.notSmaller > 0)
+            out_ << "note: " << s.notSmaller << " delta(s) were not clearly smaller than the compressed file and are "
+                 << "left out\n";
+        if (s.noOldBytes > 0)
+            out_ << "note: " << s.noOldBytes << " older content(s) are no longer in the release (published before "
+                 << "deltas, or removed from " << kDeltaFolder << "/): no delta from them\n";
     }
 
     bool StageGameFiles(StagedFiles& staged, const ReleasePlan& plan, FileDigest& archiveDigest, uint64_t& bytes,
@@ -381,7 +404,7 @@ private:
 const char kPublishUsage[] =
     "usage: quorvel-publish --release DIR --tree GAME_DIR --version N [--sign KEY.pem] [--archive]\n"
     "                       [--base-url URL] [--news-url URL] [--expires-days N] [--state STATE_DIR]\n"
-    "                       [--adopt-unsigned] [--allow-empty]\n"
+    "                       [--adopt-unsigned] [--allow-empty] [--deltas K]\n"
     "       quorvel-publish --release DIR --refresh --sign KEY.pem [--expires-days N] [--state STATE_DIR]\n"
     "       quorvel-publish --release DIR --base-install OUT_DIR [--sign KEY.pem]\n"
     "  Adds version N to the patch server tree DIR (served at \"/\"), bringing every file of GAME_DIR\n"
@@ -391,7 +414,9 @@ const char kPublishUsage[] =
     "  tzan/patch.txt for the server reached at URL (news page: --news-url, else the one patch.txt names,\n"
     "  else URL/tzan/news.html). The description expires after --expires-days days (default 30);\n"
     "  --refresh re-signs it with a new date. --state keeps the signed description outside DIR and\n"
-    "  refuses a served copy that differs. --base-install writes what an installer lays down.\n";
+    "  refuses a served copy that differs. --base-install writes what an installer lays down.\n"
+    "  --deltas K (default 3, 0: none) serves each changed file zstd-compressed and as deltas from its\n"
+    "  last K older contents, for launchers that use them.\n";
 
 namespace {
 
@@ -400,6 +425,12 @@ bool ParseDays(const char* text, int& days) {
     if (!ParseVersion(text, value) || value > 3650) return false;
     days = value;
     return true;
+}
+
+bool ParseCount(const char* text, int& count) {
+    if (std::strlen(text) != 1 || text[0] < '0' || text[0] > '9') return false;
+    count = text[0] - '0';
+    return static_cast<size_t>(count) <= kMaxDeltasPerName;
 }
 
 // Which arguments each mode needs; absent when they fit.
@@ -463,6 +494,12 @@ std::optional<PublishOptions> ParsePublishArguments(int argc, const char* const*
             }
             ++i;
             haveVersion = true;
+        } else if (arg == "--deltas") {
+            if (i + 1 >= argc || !ParseCount(argv[i + 1], options.deltas)) {
+                problem = "--deltas needs a whole number from 0 to " + std::to_string(kMaxDeltasPerName);
+                return std::nullopt;
+            }
+            ++i;
         } else if (arg == "--expires-days") {
             if (i + 1 >= argc || !ParseDays(argv[i + 1], options.expiresDays)) {
                 problem = "--expires-days needs a whole number of days from 1 to 3650";

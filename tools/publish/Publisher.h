@@ -25,6 +25,7 @@ struct PublishOptions {
     bool refresh = false;         // re-sign the current description with a new expiry date
     std::string baseInstallDir;   // write what an installer lays down, and nothing else
     bool progress = false;        // a terminal watches: show how far long steps are
+    int deltas = 3;               // older contents per changed name that get a delta; 0: none
 };
 
 // Absent with `problem` set for a command line that cannot be run; "--help" sets `problem` empty.

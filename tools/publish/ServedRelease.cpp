@@ -5,6 +5,7 @@
 #include "archive/ZipEntryRead.h"
 #include "archive/ZipReader.h"
 #include "platform/Sha256.h"
+#include "release/DeltaDescription.h"
 #include "release/ReleaseNames.h"
 #include "tools/publish/GameTree.h"
 #include "tools/publish/ReleaseSigner.h"
@@ -138,6 +139,18 @@ bool CheckServedFiles(const std::string& patchDir, const ReleaseHistory& history
     return true;
 }
 
+// The deltas and compressed files the description offers are served files like any other.
+bool CheckDeltaFiles(const std::string& patchDir, const std::string& description, FileSystem& fs,
+                     std::string& problem) {
+    for (const auto& [name, line] : ReadDeltaCatalog(description)) {
+        if (line.whole && !CheckServedFile(fs, JoinPath(patchDir, line.whole->servedName), line.whole->served, problem))
+            return false;
+        for (const DescribedDelta& delta : line.deltas)
+            if (!CheckServedFile(fs, JoinPath(patchDir, delta.servedName), delta.served, problem)) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::string JoinPath(const std::string& dir, const std::string& relative) {
@@ -176,7 +189,9 @@ std::optional<CheckedRelease> ReadServedRelease(const ServedReleaseRequest& requ
         return std::nullopt;
     }
     served.history = std::move(*history);
-    if (!CheckServedFiles(JoinPath(request.tzanDir, "patch"), served.history, fs, problem)) return std::nullopt;
+    if (!CheckServedFiles(JoinPath(request.tzanDir, "patch"), served.history, fs, problem) ||
+        !CheckDeltaFiles(JoinPath(request.tzanDir, "patch"), *served.description, fs, problem))
+        return std::nullopt;
     return served;
 }
 

@@ -63,6 +63,25 @@ bool StagedFiles::Stage(const std::string& target, const Writer& write, std::str
     return ok;
 }
 
+bool StagedFiles::Adopt(const std::string& target, const std::string& written, std::string& problem) {
+    File file;
+    file.target = target;
+    file.temp = target + kTempSuffix;
+    file.backup = target + kBackupSuffix;
+    file.existed = fs_.OpenRead(target) != nullptr;
+    if (IsLink(file.temp) || fs_.OpenRead(file.temp)) {
+        problem = file.temp + " already exists (left by an interrupted publish, or planted there): check it, remove "
+                              "it, and run again";
+        return false;
+    }
+    if (!fs_.Replace(written, file.temp)) {
+        problem = "cannot move " + written + " to " + file.temp + " (" + DescribeFileError(LastFileError()) + ")";
+        return false;
+    }
+    files_.push_back(file);
+    return true;
+}
+
 // The replaced file is copied, not moved aside, so that the served name never goes missing.
 bool StagedFiles::Backup(File& file, std::string& problem) {
     std::unique_ptr<WritableFile> out = CreateOwn(fs_, file.backup, problem);

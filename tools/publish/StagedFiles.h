@@ -21,6 +21,8 @@ public:
     // `write` fills the temporary; it returns false with `problem` set when it cannot.
     using Writer = std::function<bool(WritableFile& out, std::string& problem)>;
     bool Stage(const std::string& target, const Writer& write, std::string& problem);
+    // A file already written whole elsewhere (on the same volume) is moved to be the target's temporary.
+    bool Adopt(const std::string& target, const std::string& written, std::string& problem);
     bool Commit(std::string& problem);
 
 private:

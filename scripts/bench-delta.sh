@@ -1,0 +1,101 @@
+#!/usr/bin/env bash
+# Deltas on real releases: consecutive versions of Debian packages (fetched by name and version with
+# `apt-get download`, unpacked with dpkg-deb) published one after another with `quorvel-publish
+# --deltas 3` and with `--deltas 0`. For a player one and two versions behind it prints the bytes a
+# launcher fetches without deltas (plain items), with them (per changed file the described delta from
+# the player's copy, else the compressed whole, else the plain item), and zstd's own
+# `--patch-from -19 --long` of the same changed files (the peer), with the ratios; and each publish's
+# time and peak memory. (The bytes nginx sends and the patch time follow once launchers apply deltas.)
+#   scripts/bench-delta.sh [PACKAGE=V1,V2[,V3]]...     (KEEP=1 keeps build/bench-delta)
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+work="$root/build/bench-delta"
+for tool in zstd apt-get dpkg-deb python3 /usr/bin/time; do
+  command -v "$tool" >/dev/null || { echo "bench-delta.sh: $tool is missing" >&2; exit 1; }
+done
+cmake --build "$root/build/native" --target quorvel-publish -j 2 >/dev/null
+publish="$root/build/native/tools/publish/quorvel-publish"
+[ "${KEEP:-0}" = 1 ] || trap 'rm -rf "$work"' EXIT
+mkdir -p "$work"
+
+# Debian keeps a stable release's version beside its point and security updates: three of libssl3,
+# two of the Python runtime. Which versions are listed depends on the mirror's lists; name others.
+specs=("$@")
+[ ${#specs[@]} -gt 0 ] || specs=("libssl3=3.0.17-1~deb12u2,3.0.20-1~deb12u2,3.0.22-1~deb12u2"
+                                 "python3.11-minimal=3.11.2-6+deb12u8,3.11.2-6+deb12u9")
+
+for spec in "${specs[@]}"; do
+  package="${spec%%=*}"
+  IFS=, read -r -a versions <<<"${spec#*=}"
+  dir="$work/$package"
+  mkdir -p "$dir"
+  trees=()
+  for i in "${!versions[@]}"; do
+    tree="$dir/tree$i"
+    if [ ! -d "$tree" ]; then
+      (cd "$dir" && apt-get download -q "$package=${versions[$i]}" >/dev/null 2>&1) || {
+        echo "bench-delta.sh: apt-get cannot fetch $package=${versions[$i]} (not in this machine's lists?)" >&2
+        exit 1
+      }
+      deb="$(ls -t "$dir"/*.deb | head -1)"
+      dpkg-deb -x "$deb" "$tree" && rm -f "$deb"
+    fi
+    trees+=("$tree")
+  done
+  for k in 3 0; do
+    rm -rf "$dir/release$k" && mkdir -p "$dir/release$k"
+    for i in "${!trees[@]}"; do
+      /usr/bin/time -f "$package --deltas $k version $((101 + i)): %e s, peak %M KB" \
+        "$publish" --release "$dir/release$k" --tree "${trees[$i]}" --version $((101 + i)) \
+        --deltas "$k" --base-url http://127.0.0.1:9 >/dev/null 2>"$dir/time$k-$i" || { cat "$dir/time$k-$i" >&2; exit 1; }
+      tail -1 "$dir/time$k-$i"
+    done
+  done
+  python3 - "$dir" "${#trees[@]}" <<'PY'
+import configparser, hashlib, os, subprocess, sys
+dir, count = sys.argv[1], int(sys.argv[2])
+last = count - 1
+def line(data): return "%s %d" % (hashlib.sha256(data).hexdigest(), len(data))
+def read(p):
+    with open(p, "rb") as f: return f.read()
+def tree(i):
+    top, out = os.path.join(dir, "tree%d" % i), {}
+    for d, _, names in os.walk(top):
+        for n in names:
+            p = os.path.join(d, n)
+            if os.path.isfile(p) and not os.path.islink(p): out[os.path.relpath(p, top)] = p
+    return out
+info = configparser.ConfigParser(interpolation=None, strict=False); info.optionxform = str
+info.read_string(read(os.path.join(dir, "release3", "tzan", "PatchInfo.ini")).decode("ascii"))
+lines = {}
+for s in info.sections():
+    if s.startswith("%d.deltas." % (101 + last)):
+        for name, value in info[s].items(): lines[name] = value.split(";")
+newest = tree(last)
+print("%-22s %6s %12s %12s %12s %7s %7s" % ("player", "files", "plain", "deltas", "zstd", "d/plain", "d/zstd"))
+for behind in range(1, count):
+    old = tree(last - behind)
+    changed = [n for n in newest if n not in old or read(old[n]) != read(newest[n])]
+    plain = with_deltas = peer = 0
+    for n in changed:
+        size = os.path.getsize(newest[n]); plain += size
+        cost = size
+        records = lines.get(n, [])[1:]
+        whole = [r.split(" ") for r in records if r.startswith("zstd ")]
+        if whole: cost = min(cost, int(whole[0][2]))
+        if n in old:
+            have = line(read(old[n]))
+            for r in records:
+                f = r.split(" ")
+                if f[0] == "zstd-delta" and " ".join(f[1:3]) == have: cost = min(cost, int(f[4]))
+            made = subprocess.run(["zstd", "-q", "-19", "--long=27", "-c", "--patch-from=" + old[n], newest[n]],
+                                  capture_output=True, check=True).stdout
+            peer += min(len(made), size)
+        else:
+            peer += min(len(subprocess.run(["zstd", "-q", "-19", "-c", newest[n]], capture_output=True,
+                                           check=True).stdout), size)
+        with_deltas += cost
+    print("%-22s %6d %12d %12d %12d %7.3f %7.3f" % ("%d version(s) behind" % behind, len(changed), plain,
+          with_deltas, peer, with_deltas / max(plain, 1), with_deltas / max(peer, 1)))
+PY
+done
