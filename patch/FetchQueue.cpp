@@ -4,6 +4,7 @@
 #include <chrono>
 #include <utility>
 
+#include "patch/DeltaItem.h"
 #include "patch/InstallVerify.h"
 #include "patch/PartialDownload.h"
 #include "patch/TransferLimits.h"
@@ -126,9 +127,50 @@ ReadyItem FetchQueue::Fetch(size_t index) {
         ready.result.requested = false;
         return ready;
     }
+    if (FetchByDelta(index, ready)) return ready;
     ready.result = FetchItem(Request(index));
     ready.state = ReadyState(ready.result.status);
+    if (ready.state == ItemReady::Fetched && item.deltas) DiscardDeltaDownload(fs, item.target);
     return ready;
+}
+
+bool FetchQueue::FetchByDelta(size_t index, ReadyItem& ready) {
+    const QueuedItem& item = setup_.items[index];
+    // Only a delta that rebuilds exactly the bytes this item must have.
+    if (!item.deltas || item.deltas->deltas.empty() || !item.expected || !SameContent(item.deltas->newest, *item.expected))
+        return false;
+    DeltaItemRequest request;
+    request.session = setup_.session;
+    request.fs = setup_.fs;
+    request.name = item.name;
+    request.patchBaseUrl = setup_.patchBaseUrl;
+    request.target = item.target;
+    request.offer = item.deltas;
+    request.runFlag = &fetching_;
+    const long long wholeSize = static_cast<long long>(item.expected->size);
+    request.onStarted = [this, index, wholeSize](long long resumedFrom, long long total) {
+        OnStarted(index, {resumedFrom, total, wholeSize});
+    };
+    request.onChunk = [this, index](long long received) { OnChunk(index, received); };
+    const DeltaItemResult result = BringByDelta(request);
+    switch (result.status) {
+        case DeltaItemStatus::Ready:
+            ready.state = ItemReady::Fetched;
+            ready.result.status = DownloadStatus::Complete;
+            ready.result.received = result.received;
+            return true;
+        case DeltaItemStatus::Stopped:
+            ready.state = ItemReady::Stopped;
+            ready.result.status = DownloadStatus::Stopped;
+            return true;
+        case DeltaItemStatus::Failed:
+            // The whole file comes in the same run.
+            ready.deltaFailure = result.reason;
+            DiscardDeltaDownload(*setup_.fs, item.target);
+            return false;
+        case DeltaItemStatus::NotApplicable: break;
+    }
+    return false;
 }
 
 FetchItemRequest FetchQueue::Request(size_t index) {
@@ -142,19 +184,20 @@ FetchItemRequest FetchQueue::Request(size_t index) {
     request.runFlag = &fetching_;
     request.expected = item.expected ? &*item.expected : nullptr;
     request.end = DownloadEnd::KeepTemporary;
-    request.onStarted = [this, index](long long resumedFrom, long long total) { OnStarted(index, resumedFrom, total); };
+    request.onStarted = [this, index](long long resumedFrom, long long total) { OnStarted(index, {resumedFrom, total}); };
     request.onChunk = [this, index](long long received) { OnChunk(index, received); };
     return request;
 }
 
-void FetchQueue::OnStarted(size_t index, long long resumedFrom, long long total) {
+void FetchQueue::OnStarted(size_t index, const TransferStart& start) {
     bool told = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         Slot& slot = slots_[index];
         slot.started = true;
-        slot.resumedFrom = slot.received = slot.counted = resumedFrom;
-        slot.total = total;
+        slot.start = start;
+        slot.received = slot.counted = start.resumedFrom;
+        slot.untold.clear();  // a whole file after a delta starts its count again
         if (index == head_) told = slot.startUntold = true;
     }
     if (told) progress_.notify_all();
@@ -190,9 +233,9 @@ ReadyItem FetchQueue::WaitFor(size_t index, const HeadProgress& progress) {
         std::vector<long long> untold = std::move(slot.untold);
         slot.untold.clear();
         if (start || !untold.empty()) {
-            const long long resumedFrom = slot.resumedFrom, total = slot.total;
+            const TransferStart begun = slot.start;
             lock.unlock();  // never across a front-end call
-            if (start && progress.started) progress.started(resumedFrom, total);
+            if (start && progress.started) progress.started(begun);
             if (progress.bytes)
                 for (long long received : untold) progress.bytes(received);
             lock.lock();
@@ -210,7 +253,7 @@ ReadyItem FetchQueue::FetchNow(size_t index, const HeadProgress& progress) {
     long long counted = 0;
     request.onStarted = [&](long long resumedFrom, long long total) {
         counted = resumedFrom;
-        if (progress.started) progress.started(resumedFrom, total);
+        if (progress.started) progress.started({resumedFrom, total});
     };
     request.onChunk = [&](long long received) {
         if (setup_.bytesThisRun) *setup_.bytesThisRun += received - counted;

@@ -17,6 +17,7 @@
 #include "patch/Fetch.h"
 #include "platform/FileSystem.h"
 #include "platform/HttpClient.h"
+#include "release/DeltaDescription.h"
 #include "release/ReleaseDescription.h"
 
 namespace qr {
@@ -35,6 +36,8 @@ struct QueuedItem {
     // For an archive: every file it lands, when all are described; empty otherwise.
     std::vector<LandingFile> landing;
     bool fetch = true;  // false: refused before the run; never asked for
+    // What the description offers to rebuild it from the player's copy; null: none.
+    const NameDeltas* deltas = nullptr;
 };
 
 enum class ItemReady {
@@ -48,11 +51,19 @@ enum class ItemReady {
 struct ReadyItem {
     ItemReady state = ItemReady::NotFetched;
     FetchResult result;
+    std::string deltaFailure;  // why a delta was given up for the whole file; empty when none was
+};
+
+// How an item's transfer began: the bytes of a delta, or of the file itself.
+struct TransferStart {
+    long long resumedFrom = 0;
+    long long total = -1;
+    long long wholeSize = -1;  // for a delta: the size of the file it rebuilds
 };
 
 // Progress of the item the list waits for, told on the committing thread.
 struct HeadProgress {
-    std::function<void(long long resumedFrom, long long total)> started;
+    std::function<void(const TransferStart& start)> started;
     std::function<void(long long received)> bytes;
 };
 
@@ -63,6 +74,7 @@ struct FetchQueueSetup {
     int connections = 1;
     const std::atomic<bool>* runFlag = nullptr;   // cleared by the front-end to stop the run
     std::atomic<long long>* bytesThisRun = nullptr;  // every connection's new bytes, for the rate
+    std::string patchBaseUrl;  // deltas are served below it
 };
 
 // A target as the file system compares it (any case on Windows, either separator), for telling
@@ -98,7 +110,8 @@ private:
     struct Slot {
         Phase phase = Phase::Waiting;
         bool started = false;
-        long long resumedFrom = 0, total = -1, received = 0, counted = 0;
+        TransferStart start;
+        long long received = 0, counted = 0;
         int chunks = 0;
         std::vector<long long> untold;  // chunks of the waited-for item not yet told
         bool startUntold = false;
@@ -109,8 +122,10 @@ private:
     bool TakeNext(size_t& index);  // the caller holds mutex_
     bool AnyWaiting() const;       // the caller holds mutex_
     ReadyItem Fetch(size_t index);
+    // Rebuilds the item from the player's copy when a delta fits it; false when the whole file must come.
+    bool FetchByDelta(size_t index, ReadyItem& ready);
     FetchItemRequest Request(size_t index);
-    void OnStarted(size_t index, long long resumedFrom, long long total);
+    void OnStarted(size_t index, const TransferStart& start);
     void OnChunk(size_t index, long long received);
     bool TargetBusy(size_t index) const;  // the caller holds mutex_
 

@@ -29,6 +29,7 @@ struct FileStart {
     std::string name;
     long long resumedFrom = 0;  // bytes an earlier run kept
     long long total = -1;       // the whole file's length; -1 when the server announced none
+    long long wholeSize = -1;   // when the bytes are a delta's: the size of the file it rebuilds
 };
 
 enum class PatchOutcome {

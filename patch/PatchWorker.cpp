@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
 #include <set>
 #include <stdexcept>
 #include <vector>
 
 #include "archive/ArchiveExtraction.h"
+#include "patch/DeltaItem.h"
 #include "patch/Download.h"
 #include "patch/Fetch.h"
 #include "patch/FetchQueue.h"
@@ -198,7 +200,9 @@ private:
     void PatchVersions(const PatchInfoLookup& lookup) {
         // The digest lines come with the list, read before the description goes.
         DownloadListResult list = BuildDownloadList(context_.installedVersion, remoteVersion_, lookup);
-        const ReleaseManifest manifest = BuildReleaseManifest(DescriptionBytes());
+        const std::string description = DescriptionBytes();
+        const ReleaseManifest manifest = BuildReleaseManifest(description);
+        const std::map<std::string, NameDeltas> deltas = ReadDeltaCatalog(description);
         const int connections = ConnectionsForRun(context_.connections, lookup("VERSION", "connections"));
         RemovePatchInfo();
         if (list.remoteVersionMissing) {
@@ -206,7 +210,7 @@ private:
             FailUnreachableDescription("the patch description names no version");
             return;
         }
-        RemoveStalePartialDownloads(list.names);
+        RemoveStalePartialDownloads(list.names, deltas);
         const int count = static_cast<int>(list.names.size());
         events_.FilesPlanned(count);
         // Directories and archives are relative to the current directory, which must be the install
@@ -221,9 +225,14 @@ private:
         setup.connections = connections;
         setup.runFlag = &control_.workerRunning;
         setup.bytesThisRun = &control_.bytesThisRun;
+        ReadPatchListValue(context_.patchListPath, kPatchBaseUrlLine, setup.patchBaseUrl);
         std::vector<std::string> refusals(list.names.size());
-        for (size_t i = 0; i < list.names.size(); ++i)
+        for (size_t i = 0; i < list.names.size(); ++i) {
             setup.items.push_back(PlanItem(list.names[i], list.digests[i], manifest, refusals[i]));
+            const auto offer = deltas.find(list.names[i]);
+            if (offer != deltas.end() && !IsArchiveAddress(setup.items.back().address))
+                setup.items.back().deltas = &offer->second;
+        }
         FetchQueue queue(std::move(setup));
         for (int i = 0; i < count && running(); ++i) {
             const std::string& name = list.names[static_cast<size_t>(i)];
@@ -294,12 +303,14 @@ private:
         const QueuedItem& item = queue.item(static_cast<size_t>(i));
         long long total = -1;
         HeadProgress progress;
-        progress.started = [&](long long resumedFrom, long long whole) {
-            total = whole;
-            events_.FileStarted({i + 1, count, item.name, resumedFrom, whole});
+        progress.started = [&](const TransferStart& start) {
+            total = start.total;
+            events_.FileStarted({i + 1, count, item.name, start.resumedFrom, start.total, start.wholeSize});
         };
         progress.bytes = [&](long long received) { events_.BytesReceived(received, total); };
         ReadyItem ready = queue.WaitFor(static_cast<size_t>(i), progress);
+        if (!ready.deltaFailure.empty())
+            DebugTrace((item.name + ": fetched whole, " + ready.deltaFailure + "\n").c_str());
         // An earlier item of this run may have written over what was right when it was looked at.
         if (ready.state == ItemReady::AlreadyRight && MayHaveChanged(item) && !StillRight(item))
             ready = queue.FetchNow(static_cast<size_t>(i), progress);
@@ -361,13 +372,20 @@ private:
         events_.FileFailed(name, reason);
     }
 
-    // Partial downloads of addresses this run does not fetch, or older than a week, are of no more use.
-    void RemoveStalePartialDownloads(const std::vector<std::string>& names) {
+    // Partial downloads of addresses this run does not fetch (items or their deltas), or older than a
+    // week, are of no more use.
+    void RemoveStalePartialDownloads(const std::vector<std::string>& names,
+                                     const std::map<std::string, NameDeltas>& deltas = {}) {
         std::string base;
         ReadPatchListValue(context_.patchListPath, kPatchBaseUrlLine, base);
         std::set<std::string> addresses;
-        for (const std::string& name : names)
-            if (IsAcceptedGameFile(name)) addresses.insert(ServerAddress(base, name));
+        for (const std::string& name : names) {
+            if (!IsAcceptedGameFile(name)) continue;
+            addresses.insert(ServerAddress(base, name));
+            const auto offer = deltas.find(name);
+            if (offer == deltas.end()) continue;
+            for (const DescribedDelta& delta : offer->second.deltas) addresses.insert(DeltaAddress(base, delta));
+        }
         const std::string& dir = context_.installDir;
         RemoveStalePartials(fs_, dir.empty() ? "." : dir, addresses, CurrentUnixTime());
     }

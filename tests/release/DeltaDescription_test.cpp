@@ -131,7 +131,9 @@ TEST(DeltaDescription, ALargeTreeFitsTheDescriptionAndTheKeyLimit) {
                                                  FormatDigestLine(Of("zip")) + "\r\n[101.contents]\r\n" + contents);
     WriteDeltaCatalog(ini, "101", catalog);
     for (const IniSection& section : ini.sections()) {
-        if (section.name.find(".deltas.") != std::string::npos) EXPECT_LE(section.entries.size(), kDeltaLinesPerSection);
+        if (section.name.find(".deltas.") != std::string::npos) {
+            EXPECT_LE(section.entries.size(), kDeltaLinesPerSection);
+        }
     }
     EXPECT_TRUE(ini.Find(DeltaSectionName("101", 2)));
     const std::string text = ini.Format();
