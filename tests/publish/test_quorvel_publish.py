@@ -13,11 +13,9 @@ With --wine the publisher is a Windows build run under wine64 (CNG signs, the Wi
 write the release); the patcher stays native.
 """
 
-import configparser
 import datetime
 import hashlib
 import os
-import random
 import re
 import shutil
 import subprocess
@@ -39,15 +37,11 @@ def files_under(top):
     return qrtest.read_tree(top)
 
 
-def noise(seed, size):
-    return random.Random(seed).randbytes(size)
-
-
-def patch_info(release):
-    parser = configparser.ConfigParser(interpolation=None, strict=False)
-    parser.optionxform = str
-    parser.read_string(read(os.path.join(release, "tzan", "PatchInfo.ini")).decode("ascii"))
-    return parser
+noise = qrtest.noise
+patch_info = qrtest.patch_info
+edited_game = qrtest.edited_game
+delta_tree = qrtest.delta_tree
+delta_lines = qrtest.delta_lines
 
 
 class Release(qrtest.ScratchCase):
@@ -449,34 +443,6 @@ class Operator(Release):
         self.assertEqual({"VersionInfo.ini"}, set(files_under(install)))
         self.patch(install)
         self.assert_at(install, second_tree())
-
-
-def edited_game(version):
-    """A 400 KB game file, each version an edit of the one before (what deltas are for)."""
-    data = bytearray(noise(50, 200000) + b"quorvel text " * 16000)
-    for v in range(2, version + 1):
-        data[v * 1000:v * 1000] = noise(50 + v, 700)
-        data[-5000 * v:-5000 * v + 300] = noise(70 + v, 300)
-    return bytes(data)
-
-
-def delta_tree(version):
-    return {"QuorvelRPG.bin": edited_game(version), "data/small.txt": b"tiny %d" % version,
-            "data/same.dat": b"unchanged " * 4000}
-
-
-def delta_lines(info, version):
-    """name -> (newest "sha size", whole record, [delta records]) from the version's delta sections."""
-    lines = {}
-    for section in info.sections():
-        if not section.startswith("%d.deltas." % version):
-            continue
-        for name, value in info[section].items():
-            records = value.split(";")
-            wholes = [r.split(" ") for r in records[1:] if r.startswith("zstd ")]
-            deltas = [r.split(" ") for r in records[1:] if r.startswith("zstd-delta ")]
-            lines[name] = (records[0], wholes[0] if wholes else None, deltas)
-    return lines
 
 
 class Deltas(Release):

@@ -6,10 +6,12 @@ parses --wine and the script's own options into qrtest.OPTIONS.
 """
 
 import argparse
+import configparser
 import hashlib
 import io
 import json
 import os
+import random
 import shutil
 import signal
 import socket
@@ -60,6 +62,47 @@ def main(*options):
     if OPTIONS.wine:
         prepare_wine()
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+
+
+# -- releases with deltas ------------------------------------------------------------------------
+def noise(seed, size):
+    return random.Random(seed).randbytes(size)
+
+
+def patch_info(release):
+    """The served PatchInfo.ini of a release folder, parsed."""
+    parser = configparser.ConfigParser(interpolation=None, strict=False)
+    parser.optionxform = str
+    parser.read_string(read(os.path.join(release, "tzan", "PatchInfo.ini")).decode("ascii"))
+    return parser
+
+
+def edited_game(version):
+    """A 400 KB game file, each version an edit of the one before (what deltas are for)."""
+    data = bytearray(noise(50, 200000) + b"quorvel text " * 16000)
+    for v in range(2, version + 1):
+        data[v * 1000:v * 1000] = noise(50 + v, 700)
+        data[-5000 * v:-5000 * v + 300] = noise(70 + v, 300)
+    return bytes(data)
+
+
+def delta_tree(version):
+    return {"QuorvelRPG.bin": edited_game(version), "data/small.txt": b"tiny %d" % version,
+            "data/same.dat": b"unchanged " * 4000}
+
+
+def delta_lines(info, version):
+    """name -> (newest "sha size", whole record, [delta records]) from the version's delta sections."""
+    lines = {}
+    for section in info.sections():
+        if not section.startswith("%d.deltas." % version):
+            continue
+        for name, value in info[section].items():
+            records = value.split(";")
+            wholes = [r.split(" ") for r in records[1:] if r.startswith("zstd ")]
+            deltas = [r.split(" ") for r in records[1:] if r.startswith("zstd-delta ")]
+            lines[name] = (records[0], wholes[0] if wholes else None, deltas)
+    return lines
 
 
 # -- files and trees ---------------------------------------------------------------------------

@@ -1,0 +1,112 @@
+#!/usr/bin/env python3
+"""quorvel-patch on installs one and two versions behind a release that quorvel-publish made with deltas:
+the changed file is rebuilt from the player's copy, and a modified copy, a damaged, wrong or missing delta
+each fall back to the whole file in the same run. Every run ends with the install exactly at the tree.
+
+  test_delta_updates.py --binary PATH --publish PATH [--wine]
+"""
+
+import os
+import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import qrtest  # noqa: E402
+from qrtest import delta_lines, delta_tree, make_tree, read, read_tree, write  # noqa: E402
+
+GAME = "QuorvelRPG.bin"
+WHOLE_GAME = "/tzan/patch/" + GAME
+
+
+class DeltaUpdates(qrtest.ScratchCase):
+    prefix = "quorvel-delta-"
+
+    def setUp(self):
+        super().setUp()
+        self.release = os.path.join(self.scratch, "release")
+        os.makedirs(self.release)
+        self.server = qrtest.PatchServer(self.release, os.path.join(self.scratch, "server"))
+        self.addCleanup(self.server.stop)
+        for version in (101, 102, 103):
+            tree = os.path.join(self.scratch, "tree%d" % version)
+            make_tree(tree, delta_tree(version - 100))
+            code, out, err = qrtest.run([qrtest.OPTIONS.publish, "--release", self.release, "--tree", tree,
+                                         "--version", str(version), "--base-url", self.server.base], wine=False)
+            self.assertEqual(code, 0, out + err)
+        self.served = os.path.join(self.release, "tzan", "patch")
+
+    def install_at(self, version):
+        install = os.path.join(self.scratch, "install%d-%d" % (version, len(os.listdir(self.scratch))))
+        make_tree(install, delta_tree(version - 100))
+        write(os.path.join(install, "VersionInfo.ini"), "[VERSION]\r\nversion=%d\r\n" % version)
+        return install
+
+    def patch(self, install):
+        """Runs the patcher; returns its output and the file paths it asked for."""
+        before = len(self.server.seen())
+        code, out, _ = qrtest.run(qrtest.host_command([qrtest.OPTIONS.binary, "--install-dir", qrtest.host_path(install),
+                                                       "--patch-list", self.server.url("/tzan/patch.txt")]),
+                                  wine=False)
+        self.assertEqual(code, 0, out)
+        asked = [r["path"] for r in self.server.seen()[before:] if r["path"].startswith("/tzan/patch/")]
+        files = read_tree(install)
+        files.pop(qrtest.RUN_LOG, None)
+        self.assertIn("version=103", files.pop("VersionInfo.ini").decode().replace(" ", ""))
+        self.assertEqual(files, delta_tree(3), install)
+        return out, asked
+
+    def game_deltas(self):
+        return delta_lines(qrtest.patch_info(self.release), 103)[GAME][2]
+
+    def test_installs_behind_are_rebuilt_from_their_own_copy(self):
+        for version in (101, 102):
+            with self.subTest(version=version):
+                out, asked = self.patch(self.install_at(version))
+                self.assertNotIn(WHOLE_GAME, asked)
+                used = [path for path in asked if path.endswith(".qrdelta")]
+                self.assertEqual(len(used), 1, asked)
+                self.assertLess(self.server.sent(used[0]), len(delta_tree(3)[GAME]) // 20)
+                self.assertIn("delta    " + GAME + ": ", out)
+
+    def test_every_delta_that_does_not_work_out_falls_back_to_the_whole_file(self):
+        deltas = self.game_deltas()  # newest source first: 102, then 101
+        from102 = os.path.join(self.served, deltas[0][5])
+        info_path = os.path.join(self.release, "tzan", "PatchInfo.ini")
+        description = read(info_path)
+
+        def modified_copy(install):
+            data = bytearray(read(os.path.join(install, GAME)))
+            data[5] ^= 1
+            write(os.path.join(install, GAME), bytes(data))
+
+        def damaged_delta(_):
+            data = bytearray(read(from102))
+            data[len(data) // 2] ^= 1
+            write(from102, bytes(data))
+
+        def missing_delta(_):
+            os.remove(from102)
+
+        def delta_of_another_source(_):
+            # The line for the 102 copy names the delta made from 101, with that file's true digest: it
+            # arrives whole and intact, but cannot rebuild the newest content from this copy.
+            text = description.decode("ascii")
+            wrong = " ".join(deltas[1][3:6])
+            text = text.replace(" ".join(deltas[0][3:6]), wrong, 1)
+            write(info_path, text)
+
+        for fault in (modified_copy, damaged_delta, missing_delta, delta_of_another_source):
+            with self.subTest(fault=fault.__name__):
+                kept = read(from102)
+                install = self.install_at(102)
+                fault(install)
+                _, asked = self.patch(install)
+                self.assertIn(WHOLE_GAME, asked)
+                # Only a copy no delta starts from skips the delta; every other fault was tried first.
+                tried = any(path.endswith(".qrdelta") for path in asked)
+                self.assertEqual(tried, fault is not modified_copy, asked)
+                write(from102, kept)
+                write(info_path, description)
+
+
+if __name__ == "__main__":
+    qrtest.main(("--binary", {"required": True}), ("--publish", {"required": True}))
