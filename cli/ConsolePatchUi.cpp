@@ -32,9 +32,9 @@ void ConsolePatchUi::FileStarted(const FileStart& file) {
     std::lock_guard<std::mutex> lock(mutex_);
     ShowStatus(ReceivingStatusText(file.name));
     if (file.wholeSize > 0 && file.total >= 0) {
-        // The bytes that come are a delta from the player's copy: say what it spares them.
+        // The bytes that come are a delta from the player's copy, or the file compressed: say what it spares them.
         const long long saved = (file.wholeSize - file.total) * 100 / file.wholeSize;
-        out_.Line("delta    " + file.name + ": " + std::to_string(file.total) + " bytes for " +
+        out_.Line(std::string(file.delta ? "delta    " : "zstd     ") + file.name + ": " + std::to_string(file.total) + " bytes for " +
                   std::to_string(file.wholeSize) + " (" + std::to_string(saved > 0 ? saved : 0) + "% saved)");
     }
     fileIndex_ = file.index;

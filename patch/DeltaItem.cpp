@@ -62,13 +62,13 @@ private:
     uint64_t size_ = 0;
 };
 
-// Applies the downloaded delta to the local file into target + kTempSuffix and checks the result.
-// Empty on success; otherwise why, with the temporary removed.
-std::string ApplyAndVerify(FileSystem& fs, const std::string& target, const std::string& deltaPath,
-                           const NameDeltas& offer) {
-    std::unique_ptr<ReadableFile> old = fs.OpenRead(target);
-    std::unique_ptr<ReadableFile> delta = fs.OpenRead(deltaPath);
-    if (!old || !delta) return "the local file or the downloaded delta could not be read";
+// Decodes the downloaded file (a delta against the local file, or a whole compressed file) into
+// target + kTempSuffix and checks the result. Empty on success; otherwise why, with the temporary removed.
+std::string DecodeAndVerify(FileSystem& fs, const std::string& target, const std::string& downloaded,
+                            const NameDeltas& offer, bool isDelta) {
+    std::unique_ptr<ReadableFile> old = isDelta ? fs.OpenRead(target) : nullptr;
+    std::unique_ptr<ReadableFile> delta = fs.OpenRead(downloaded);
+    if ((isDelta && !old) || !delta) return "the local file or the downloaded file could not be read";
     const std::string temp = target + kTempSuffix;
     // A leftover of an earlier run, or a planted link, is removed first and never followed.
     std::unique_ptr<WritableFile> out = fs.CreateNew(temp);
@@ -76,10 +76,11 @@ std::string ApplyAndVerify(FileSystem& fs, const std::string& target, const std:
     HashingFile hashing(*out);
     DeltaLimits limits;
     limits.maxNewSize = offer.newest.size;
-    const DeltaOutcome outcome = ApplyDelta(*old, *delta, hashing, limits);
+    const DeltaOutcome outcome =
+        isDelta ? ApplyDelta(*old, *delta, hashing, limits) : DecompressFile(*delta, hashing, limits);
     std::string problem;
     if (!outcome.ok)
-        problem = "the delta could not be applied: " + outcome.reason;
+        problem = "it could not be decoded: " + outcome.reason;
     else if (!SameContent(hashing.Digest(), offer.newest))
         problem = "the rebuilt file is not the described one";
     if (!out->CloseDurably() && problem.empty())
@@ -93,31 +94,34 @@ std::string ApplyAndVerify(FileSystem& fs, const std::string& target, const std:
 
 std::string DeltaDownloadPath(const std::string& target) { return target + kDeltaSuffix; }
 
+std::string CompressedDownloadPath(const std::string& target) { return target + kCompressedSuffix; }
+
 std::string DeltaAddress(const std::string& patchBaseUrl, const DescribedDelta& delta) {
     return ServerAddress(patchBaseUrl, delta.servedName);
 }
 
 void DiscardDeltaDownload(FileSystem& fs, const std::string& target) {
-    DiscardPartial(fs, DeltaDownloadPath(target));
-    fs.Remove(DeltaDownloadPath(target));
+    for (const std::string& downloaded : {DeltaDownloadPath(target), CompressedDownloadPath(target)}) {
+        DiscardPartial(fs, downloaded);
+        fs.Remove(downloaded);
+    }
 }
 
-DeltaItemResult BringByDelta(const DeltaItemRequest& request) {
+namespace {
+
+// Fetches one served file of the offer to `downloaded` (resumable as any item), then decodes it.
+DeltaItemResult FetchAndDecode(const DeltaItemRequest& request, const std::string& servedName,
+                               const FileDigest& served, const std::string& downloaded, bool isDelta) {
     DeltaItemResult result;
     FileSystem& fs = *request.fs;
-    result.delta = MatchingDelta(fs, request.target, *request.offer);
-    if (!result.delta) return result;
-    const DescribedDelta& delta = *result.delta;
-    const std::string deltaPath = DeltaDownloadPath(request.target);
-
     FetchItemRequest fetch;
     fetch.session = request.session;
     fetch.fs = &fs;
     fetch.name = request.name;
-    fetch.address = DeltaAddress(request.patchBaseUrl, delta);
-    fetch.target = deltaPath;
+    fetch.address = ServerAddress(request.patchBaseUrl, servedName);
+    fetch.target = downloaded;
     fetch.runFlag = request.runFlag;
-    fetch.expected = &delta.served;
+    fetch.expected = &served;
     fetch.onStarted = request.onStarted;
     fetch.onChunk = request.onChunk;
     const FetchResult fetched = FetchItem(fetch);
@@ -128,17 +132,38 @@ DeltaItemResult BringByDelta(const DeltaItemRequest& request) {
     }
     if (fetched.status != DownloadStatus::Complete) {
         result.status = DeltaItemStatus::Failed;
-        result.reason = "delta " + delta.servedName + ": " + fetched.reason;
+        result.reason = servedName + ": " + fetched.reason;
         return result;
     }
-    const std::string problem = ApplyAndVerify(fs, request.target, deltaPath, *request.offer);
-    fs.Remove(deltaPath);  // used up either way: a bad delta is not tried again
+    const std::string problem = DecodeAndVerify(fs, request.target, downloaded, *request.offer, isDelta);
+    fs.Remove(downloaded);  // used up either way: a bad file is not tried again
     if (!problem.empty()) {
         result.status = DeltaItemStatus::Failed;
-        result.reason = "delta " + delta.servedName + ": " + problem;
+        result.reason = servedName + ": " + problem;
         return result;
     }
     result.status = DeltaItemStatus::Ready;
+    return result;
+}
+
+}  // namespace
+
+DeltaItemResult BringByDelta(const DeltaItemRequest& request) {
+    const DescribedDelta* delta = MatchingDelta(*request.fs, request.target, *request.offer);
+    if (!delta) return {};
+    DeltaItemResult result =
+        FetchAndDecode(request, delta->servedName, delta->served, DeltaDownloadPath(request.target), true);
+    result.delta = delta;
+    if (!result.reason.empty()) result.reason = "delta " + result.reason;
+    return result;
+}
+
+DeltaItemResult BringCompressedWhole(const DeltaItemRequest& request) {
+    if (!request.offer->whole) return {};
+    const CompressedWhole& whole = *request.offer->whole;
+    DeltaItemResult result =
+        FetchAndDecode(request, whole.servedName, whole.served, CompressedDownloadPath(request.target), false);
+    if (!result.reason.empty()) result.reason = "compressed file " + result.reason;
     return result;
 }
 

@@ -45,10 +45,14 @@ struct DeltaItemResult {
 // The file a delta is downloaded to (its own temporary and partial record go beside it), and its address:
 // a run that removes stale partials keeps those whose address is a described delta's.
 std::string DeltaDownloadPath(const std::string& target);
+std::string CompressedDownloadPath(const std::string& target);
 std::string DeltaAddress(const std::string& patchBaseUrl, const DescribedDelta& delta);
-// Removes a delta download kept for resuming, once the name was brought another way.
+// Removes a delta or compressed download kept for resuming, once the name was brought another way.
 void DiscardDeltaDownload(FileSystem& fs, const std::string& target);
 
 DeltaItemResult BringByDelta(const DeltaItemRequest& request);
+// The name's newest content served zstd-compressed whole, unpacked into the target's temporary and
+// checked the same way; NotApplicable when the description offers none.
+DeltaItemResult BringCompressedWhole(const DeltaItemRequest& request);
 
 }  // namespace qr

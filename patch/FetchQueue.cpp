@@ -136,9 +136,8 @@ ReadyItem FetchQueue::Fetch(size_t index) {
 
 bool FetchQueue::FetchByDelta(size_t index, ReadyItem& ready) {
     const QueuedItem& item = setup_.items[index];
-    // Only a delta that rebuilds exactly the bytes this item must have.
-    if (!item.deltas || item.deltas->deltas.empty() || !item.expected || !SameContent(item.deltas->newest, *item.expected))
-        return false;
+    // Only what rebuilds exactly the bytes this item must have.
+    if (!item.deltas || !item.expected || !SameContent(item.deltas->newest, *item.expected)) return false;
     DeltaItemRequest request;
     request.session = setup_.session;
     request.fs = setup_.fs;
@@ -147,28 +146,32 @@ bool FetchQueue::FetchByDelta(size_t index, ReadyItem& ready) {
     request.target = item.target;
     request.offer = item.deltas;
     request.runFlag = &fetching_;
-    const long long wholeSize = static_cast<long long>(item.expected->size);
-    request.onStarted = [this, index, wholeSize](long long resumedFrom, long long total) {
-        OnStarted(index, {resumedFrom, total, wholeSize});
-    };
     request.onChunk = [this, index](long long received) { OnChunk(index, received); };
-    const DeltaItemResult result = BringByDelta(request);
-    switch (result.status) {
-        case DeltaItemStatus::Ready:
-            ready.state = ItemReady::Fetched;
-            ready.result.status = DownloadStatus::Complete;
-            ready.result.received = result.received;
-            return true;
-        case DeltaItemStatus::Stopped:
-            ready.state = ItemReady::Stopped;
-            ready.result.status = DownloadStatus::Stopped;
-            return true;
-        case DeltaItemStatus::Failed:
-            // The whole file comes in the same run.
-            ready.deltaFailure = result.reason;
-            DiscardDeltaDownload(*setup_.fs, item.target);
-            return false;
-        case DeltaItemStatus::NotApplicable: break;
+    const long long wholeSize = static_cast<long long>(item.expected->size);
+    // A delta from the player's copy first, else the file compressed whole, else the plain item.
+    for (const bool delta : {true, false}) {
+        request.onStarted = [this, index, wholeSize, delta](long long resumedFrom, long long total) {
+            OnStarted(index, {resumedFrom, total, wholeSize, delta});
+        };
+        const DeltaItemResult result = delta ? BringByDelta(request) : BringCompressedWhole(request);
+        switch (result.status) {
+            case DeltaItemStatus::Ready:
+                ready.state = ItemReady::Fetched;
+                ready.result.status = DownloadStatus::Complete;
+                ready.result.received = result.received;
+                return true;
+            case DeltaItemStatus::Stopped:
+                ready.state = ItemReady::Stopped;
+                ready.result.status = DownloadStatus::Stopped;
+                return true;
+            case DeltaItemStatus::Failed:
+                // The next way comes in the same run.
+                if (!ready.deltaFailure.empty()) ready.deltaFailure += "; ";
+                ready.deltaFailure += result.reason;
+                DiscardDeltaDownload(*setup_.fs, item.target);
+                break;
+            case DeltaItemStatus::NotApplicable: break;
+        }
     }
     return false;
 }

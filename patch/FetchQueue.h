@@ -51,14 +51,15 @@ enum class ItemReady {
 struct ReadyItem {
     ItemReady state = ItemReady::NotFetched;
     FetchResult result;
-    std::string deltaFailure;  // why a delta was given up for the whole file; empty when none was
+    std::string deltaFailure;  // why a delta or compressed file was given up; empty when none was
 };
 
-// How an item's transfer began: the bytes of a delta, or of the file itself.
+// How an item's transfer began: the bytes of a delta, of the file compressed, or of the file itself.
 struct TransferStart {
     long long resumedFrom = 0;
     long long total = -1;
-    long long wholeSize = -1;  // for a delta: the size of the file it rebuilds
+    long long wholeSize = -1;  // for a delta or a compressed file: the size of the file it makes
+    bool delta = false;        // a delta from the player's copy, else the file compressed whole
 };
 
 // Progress of the item the list waits for, told on the committing thread.

@@ -29,7 +29,8 @@ struct FileStart {
     std::string name;
     long long resumedFrom = 0;  // bytes an earlier run kept
     long long total = -1;       // the whole file's length; -1 when the server announced none
-    long long wholeSize = -1;   // when the bytes are a delta's: the size of the file it rebuilds
+    long long wholeSize = -1;   // when the bytes are a delta's or compressed: the size of the file they make
+    bool delta = false;         // a delta from the player's copy; else, with wholeSize, the file compressed
 };
 
 enum class PatchOutcome {

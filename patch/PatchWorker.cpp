@@ -305,12 +305,12 @@ private:
         HeadProgress progress;
         progress.started = [&](const TransferStart& start) {
             total = start.total;
-            events_.FileStarted({i + 1, count, item.name, start.resumedFrom, start.total, start.wholeSize});
+            events_.FileStarted({i + 1, count, item.name, start.resumedFrom, start.total, start.wholeSize, start.delta});
         };
         progress.bytes = [&](long long received) { events_.BytesReceived(received, total); };
         ReadyItem ready = queue.WaitFor(static_cast<size_t>(i), progress);
         if (!ready.deltaFailure.empty())
-            DebugTrace((item.name + ": fetched whole, " + ready.deltaFailure + "\n").c_str());
+            DebugTrace((item.name + ": fetched another way, " + ready.deltaFailure + "\n").c_str());
         // An earlier item of this run may have written over what was right when it was looked at.
         if (ready.state == ItemReady::AlreadyRight && MayHaveChanged(item) && !StillRight(item))
             ready = queue.FetchNow(static_cast<size_t>(i), progress);

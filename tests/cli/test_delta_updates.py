@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """quorvel-patch on installs one and two versions behind a release that quorvel-publish made with deltas:
 the changed file is rebuilt from the player's copy, and a modified copy, a damaged, wrong or missing delta
-each fall back to the whole file in the same run. Every run ends with the install exactly at the tree.
+each fall back to the file compressed whole, and that to the plain file, in the same run. Every run ends
+with the install exactly at the tree.
 
   test_delta_updates.py --binary PATH --publish PATH [--wine]
 """
@@ -54,10 +55,17 @@ class DeltaUpdates(qrtest.ScratchCase):
         self.assertEqual(files, delta_tree(3), install)
         return out, asked
 
-    def game_deltas(self):
-        return delta_lines(qrtest.patch_info(self.release), 103)[GAME][2]
+    def game_offer(self):
+        """The game's compressed whole record and its delta records in the newest version."""
+        return delta_lines(qrtest.patch_info(self.release), 103)[GAME][1:]
 
     def test_installs_behind_are_rebuilt_from_their_own_copy(self):
+        # A new install has no copy to start from: the file comes compressed, never the plain item.
+        install = os.path.join(self.scratch, "fresh")
+        write(os.path.join(install, "VersionInfo.ini"), "[VERSION]\r\nversion=100\r\n")
+        out, asked = self.patch(install)
+        self.assertNotIn(WHOLE_GAME, asked)
+        self.assertIn("zstd     " + GAME + ": ", out)
         for version in (101, 102):
             with self.subTest(version=version):
                 out, asked = self.patch(self.install_at(version))
@@ -68,7 +76,8 @@ class DeltaUpdates(qrtest.ScratchCase):
                 self.assertIn("delta    " + GAME + ": ", out)
 
     def test_every_delta_that_does_not_work_out_falls_back_to_the_whole_file(self):
-        deltas = self.game_deltas()  # newest source first: 102, then 101
+        whole, deltas = self.game_offer()  # deltas: newest source first, 102, then 101
+        compressed = "/tzan/patch/" + whole[3]
         from102 = os.path.join(self.served, deltas[0][5])
         info_path = os.path.join(self.release, "tzan", "PatchInfo.ini")
         description = read(info_path)
@@ -100,12 +109,22 @@ class DeltaUpdates(qrtest.ScratchCase):
                 install = self.install_at(102)
                 fault(install)
                 _, asked = self.patch(install)
-                self.assertIn(WHOLE_GAME, asked)
+                self.assertIn(compressed, asked)
+                self.assertNotIn(WHOLE_GAME, asked)
                 # Only a copy no delta starts from skips the delta; every other fault was tried first.
                 tried = any(path.endswith(".qrdelta") for path in asked)
                 self.assertEqual(tried, fault is not modified_copy, asked)
                 write(from102, kept)
                 write(info_path, description)
+        # A damaged compressed file too: the plain item, as old launchers fetch it.
+        compressed_path = os.path.join(self.served, whole[3])
+        kept = read(compressed_path)
+        write(compressed_path, kept[:-1])
+        install = self.install_at(102)
+        modified_copy(install)
+        _, asked = self.patch(install)
+        self.assertEqual([compressed, WHOLE_GAME], [p for p in asked if p in (compressed, WHOLE_GAME)])
+        write(compressed_path, kept)
 
 
 if __name__ == "__main__":
