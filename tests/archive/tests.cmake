@@ -7,7 +7,8 @@ if(NOT WIN32)
   find_program(QR_CLANGXX clang++)
   if(QR_CLANGXX)
     add_test(NAME archive_fuzz_smoke COMMAND bash ${PROJECT_SOURCE_DIR}/scripts/fuzz.sh 60)
-    set_tests_properties(archive_fuzz_smoke PROPERTIES TIMEOUT 1200 LABELS fuzz)
+    # Its cost (rough seconds, the fuzzer's build included) starts it early in a parallel run.
+    set_tests_properties(archive_fuzz_smoke PROPERTIES TIMEOUT 1200 LABELS fuzz COST 85)
   else()
     message(STATUS "clang++ not found: archive_fuzz_smoke is not registered")
   endif()
@@ -23,7 +24,8 @@ if(NOT WIN32 AND NOT CMAKE_CROSSCOMPILING AND QUORVEL_I386_BUILD_DIR)
   add_test(NAME i386_large_delta_under_qemu
     COMMAND bash ${PROJECT_SOURCE_DIR}/tests/i386/run_i386_tests.sh ${QUORVEL_I386_BUILD_DIR}
             --gtest_filter=ArchiveDeltaLarge.*)
-  set_tests_properties(i386_large_delta_under_qemu PROPERTIES TIMEOUT 1200 ENVIRONMENT QUORVEL_LARGE_DELTA=1)
+  set_tests_properties(i386_large_delta_under_qemu PROPERTIES TIMEOUT 1200 COST 50
+                       ENVIRONMENT QUORVEL_LARGE_DELTA=1)
 endif()
 
 if(NOT WIN32)

@@ -13,7 +13,9 @@ function(qr_cli_test name script program)
   if(QUORVEL_WIN64_BUILD_DIR)
     add_test(NAME ${name}_under_wine
              COMMAND bash -c "source ${PROJECT_SOURCE_DIR}/scripts/wine-env.sh && wine_prepare_prefix && exec ${Python3_EXECUTABLE} ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/${script} --wine --binary ${QUORVEL_WIN64_BUILD_DIR}/cli/${program}.exe ${ARGN}")
-    set_tests_properties(${name}_under_wine PROPERTIES TIMEOUT 900 RESOURCE_LOCK "wine;wineprefix")
+    # The lock is on the prefix (build/wineprefix), whose server a script ends when it is done; Wine
+    # runs in other prefixes (the launcher's end-to-end cases) go on beside it.
+    set_tests_properties(${name}_under_wine PROPERTIES TIMEOUT 900 RESOURCE_LOCK wineprefix)
   endif()
 endfunction()
 
@@ -23,4 +25,11 @@ if(NOT WIN32)
   qr_cli_test(cli_parallel_fetch test_parallel_fetch.py quorvel-patch)
   qr_cli_test(cli_delta_updates test_delta_updates.py quorvel-patch --publish $<TARGET_FILE:quorvel-publish>)
   qr_cli_test(cli_signed_release test_signed_release.py quorvel-patch-demokey)
+  # Rough seconds each takes, so a fresh tree's parallel run starts the long ones first.
+  set_tests_properties(cli_end_to_end cli_resume_repair PROPERTIES COST 15)
+  if(QUORVEL_WIN64_BUILD_DIR)
+    set_tests_properties(cli_end_to_end_under_wine PROPERTIES COST 60)
+    set_tests_properties(cli_resume_repair_under_wine PROPERTIES COST 80)
+    set_tests_properties(cli_signed_release_under_wine PROPERTIES COST 25)
+  endif()
 endif()

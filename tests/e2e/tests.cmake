@@ -7,7 +7,12 @@ if(NOT WIN32 AND QUORVEL_WIN64_BUILD_DIR)
     add_test(NAME e2e_launcher_${case}
       COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/run.sh ${case} ${QUORVEL_WIN64_BUILD_DIR}
               ${CMAKE_BINARY_DIR}/test-output/e2e)
+    # The cases share build/wineprefix-e2e and each ends its server, so they take turns; Wine runs
+    # in other prefixes go on beside them.
     set_tests_properties(e2e_launcher_${case} PROPERTIES
-      TIMEOUT 600 RESOURCE_LOCK wine ENVIRONMENT "QR_PYTHON=${Python3_EXECUTABLE}")
+      TIMEOUT 600 RESOURCE_LOCK wineprefix-e2e COST 15 ENVIRONMENT "QR_PYTHON=${Python3_EXECUTABLE}")
   endforeach()
+  # Rough seconds of the long ones, so a fresh tree's parallel run starts them first.
+  set_tests_properties(e2e_launcher_second_launcher PROPERTIES COST 75)
+  set_tests_properties(e2e_launcher_patch_self PROPERTIES COST 30)
 endif()

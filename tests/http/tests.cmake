@@ -16,7 +16,7 @@ if(NOT WIN32 AND QUORVEL_WIN64_BUILD_DIR)
   add_test(NAME windows_tests_under_wine
     COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/run_win_tests.sh ${QUORVEL_WIN64_BUILD_DIR}/tests/quorvel_tests.exe)
   set_tests_properties(windows_tests_under_wine PROPERTIES
-    TIMEOUT 1800 RESOURCE_LOCK "wine;wineprefix" ENVIRONMENT "QR_PYTHON=${Python3_EXECUTABLE}")
+    TIMEOUT 1800 RESOURCE_LOCK wineprefix COST 15 ENVIRONMENT "QR_PYTHON=${Python3_EXECUTABLE}")
 endif()
 
 # The download benchmark's fetch program (native only; scripts/bench-http.sh builds it on demand).

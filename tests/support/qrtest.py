@@ -6,6 +6,7 @@ parses --wine and the script's own options into qrtest.OPTIONS.
 """
 
 import argparse
+import atexit
 import configparser
 import hashlib
 import io
@@ -27,6 +28,7 @@ SERVER = os.path.join(ROOT, "tools", "patch_server.py")
 DEMO_KEY = os.path.join(ROOT, "tools", "demo-keys", "demo-release-key.pem")
 DEMO_PUBLIC_KEY = os.path.join(ROOT, "tools", "demo-keys", "demo-release-key.pub.pem")
 WINE = "/usr/lib/wine/wine64"
+WINESERVER = "/usr/lib/wine/wineserver"
 NGINX = shutil.which("nginx") or "/usr/sbin/nginx"
 MB = 1024 * 1024
 
@@ -61,6 +63,7 @@ def main(*options):
     OPTIONS, rest = parser.parse_known_args()
     if OPTIONS.wine:
         prepare_wine()
+        keep_wine_running()
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
 
 
@@ -170,6 +173,18 @@ def prepare_wine():
         name, _, value = pair.decode("utf-8", "replace").partition("=")
         if name.startswith("WINE"):
             os.environ[name] = value
+
+
+def keep_wine_running():
+    """Keeps the prefix's Wine server and service processes up until this script ends. Left to
+    themselves they end a few seconds after each run and every later run starts them again (seconds
+    each), and a service started by a run whose output is captured holds that pipe open: so they are
+    started here, on no pipe of ours. Ended at exit only when this script started them."""
+    if subprocess.run([WINESERVER, "-p"]).returncode != 0:
+        return  # a server of this prefix is running already; it is not ours to end
+    atexit.register(subprocess.run, [WINESERVER, "-k"])
+    subprocess.run([WINE, "cmd", "/c", "exit"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL)
 
 
 def host_command(cmd, wine=None):
