@@ -9,6 +9,7 @@
 #include "patch/PartialDownload.h"
 #include "platform/FileError.h"
 #include "platform/Sha256.h"
+#include "release/HashingFile.h"
 #include "release/ReleaseNames.h"
 
 namespace qr {
@@ -43,24 +44,6 @@ const DescribedDelta* MatchingDelta(FileSystem& fs, const std::string& target, c
         if (SameContent(d.source, *digest)) return &d;
     return nullptr;
 }
-
-// Counts and hashes what passes through to the temporary.
-class HashingFile : public WritableFile {
-public:
-    explicit HashingFile(WritableFile& inner) : inner_(inner) {}
-    bool Write(const void* data, size_t length) override {
-        hash_.Update(data, length);
-        size_ += length;
-        return inner_.Write(data, length);
-    }
-    bool Close() override { return true; }  // the owner closes the real file
-    FileDigest Digest() { return {DigestHex(hash_.Finish()), size_}; }
-
-private:
-    WritableFile& inner_;
-    Sha256 hash_;
-    uint64_t size_ = 0;
-};
 
 // Decodes the downloaded file (a delta against the local file, or a whole compressed file) into
 // target + kTempSuffix and checks the result. Empty on success; otherwise why, with the temporary removed.

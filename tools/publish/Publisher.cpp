@@ -9,6 +9,7 @@
 #include "platform/Sha256.h"
 #include "release/PatchListFile.h"
 #include "release/ReleaseAcceptance.h"
+#include "release/HashingFile.h"
 #include "release/ReleaseNames.h"
 #include "release/DeltaDescription.h"
 #include "tools/publish/DeltaMaker.h"
@@ -25,24 +26,6 @@ namespace {
 constexpr char kPlaceholderNews[] =
     "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>QuorvelRPG</title></head>\n"
     "<body><p>QuorvelRPG</p></body></html>\n";
-
-// Counts and hashes what passes through on its way to the real file.
-class HashingFile : public WritableFile {
-public:
-    explicit HashingFile(WritableFile& inner) : inner_(inner) {}
-    bool Write(const void* data, size_t length) override {
-        hash_.Update(data, length);
-        size_ += length;
-        return inner_.Write(data, length);
-    }
-    bool Close() override { return true; }  // the owner closes the real file
-    FileDigest Digest() { return {DigestHex(hash_.Finish()), size_}; }
-
-private:
-    WritableFile& inner_;
-    Sha256 hash_;
-    uint64_t size_ = 0;
-};
 
 void MakeParents(FileSystem& fs, const std::string& base, const std::string& relative) {
     for (size_t i = 0; i < relative.size(); ++i)
