@@ -63,7 +63,7 @@ std::string DecodeAndVerify(FileSystem& fs, const std::string& target, const std
         isDelta ? ApplyDelta(*old, *delta, hashing, limits) : DecompressFile(*delta, hashing, limits);
     std::string problem;
     if (!outcome.ok)
-        problem = "it could not be decoded: " + outcome.reason;
+        problem = (isDelta ? "the delta could not be applied: " : "it could not be unpacked: ") + outcome.reason;
     else if (!SameContent(hashing.Digest(), offer.newest))
         problem = "the rebuilt file is not the described one";
     if (!out->CloseDurably() && problem.empty())
