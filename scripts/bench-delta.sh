@@ -5,7 +5,8 @@
 # launcher fetches without deltas (plain items), with them (per changed file the described delta from
 # the player's copy, else the compressed whole, else the plain item), and zstd's own
 # `--patch-from -19 --long` of the same changed files (the peer), with the ratios; and each publish's
-# time and peak memory. (The bytes nginx sends and the patch time follow once launchers apply deltas.)
+# time and peak memory. Then nginx serves each release and quorvel-patch brings a copy of every older
+# version to the newest: the bytes nginx sent and the patch time, with deltas and without.
 #   scripts/bench-delta.sh [PACKAGE=V1,V2[,V3]]...     (KEEP=1 keeps build/bench-delta)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -13,8 +14,10 @@ work="$root/build/bench-delta"
 for tool in zstd apt-get dpkg-deb python3 /usr/bin/time; do
   command -v "$tool" >/dev/null || { echo "bench-delta.sh: $tool is missing" >&2; exit 1; }
 done
-cmake --build "$root/build/native" --target quorvel-publish -j 2 >/dev/null
+cmake --build "$root/build/native" --target quorvel-publish quorvel-patch -j 2 >/dev/null
 publish="$root/build/native/tools/publish/quorvel-publish"
+patcher="$root/build/native/cli/quorvel-patch"
+port="$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')"
 [ "${KEEP:-0}" = 1 ] || trap 'rm -rf "$work"' EXIT
 mkdir -p "$work"
 
@@ -47,7 +50,7 @@ for spec in "${specs[@]}"; do
     for i in "${!trees[@]}"; do
       /usr/bin/time -f "$package --deltas $k version $((101 + i)): %e s, peak %M KB" \
         "$publish" --release "$dir/release$k" --tree "${trees[$i]}" --version $((101 + i)) \
-        --deltas "$k" --base-url http://127.0.0.1:9 >/dev/null 2>"$dir/time$k-$i" || { cat "$dir/time$k-$i" >&2; exit 1; }
+        --deltas "$k" --base-url "http://127.0.0.1:$port" >/dev/null 2>"$dir/time$k-$i" || { cat "$dir/time$k-$i" >&2; exit 1; }
       tail -1 "$dir/time$k-$i"
     done
   done
@@ -97,5 +100,33 @@ for behind in range(1, count):
         with_deltas += cost
     print("%-22s %6d %12d %12d %12d %7.3f %7.3f" % ("%d version(s) behind" % behind, len(changed), plain,
           with_deltas, peer, with_deltas / max(plain, 1), with_deltas / max(peer, 1)))
+PY
+  python3 - "$root" "$dir" "${#trees[@]}" "$port" "$patcher" <<'PY'
+import os, shutil, subprocess, sys, time
+root, dir, count, port, patcher = sys.argv[1], sys.argv[2], int(sys.argv[3]), int(sys.argv[4]), sys.argv[5]
+sys.path.insert(0, os.path.join(root, "tests", "support"))
+import qrtest
+print("%-22s %-9s %12s %8s" % ("player", "release", "nginx sent", "patch s"))
+for behind in range(1, count):
+    for k in (3, 0):
+        nginx = qrtest.Nginx(os.path.join(dir, "release%d" % k), os.path.join(dir, "nginx%d" % k), port)
+        try:
+            install = os.path.join(dir, "install")
+            shutil.rmtree(install, ignore_errors=True)
+            shutil.copytree(os.path.join(dir, "tree%d" % (count - 1 - behind)), install, symlinks=True)
+            qrtest.write(os.path.join(install, "VersionInfo.ini"), "[VERSION]\r\nversion=%d\r\n" % (100 + count - behind))
+            if os.path.exists(nginx.log):
+                os.remove(nginx.log)
+            started = time.time()
+            p = subprocess.run([patcher, "--install-dir", install, "--patch-list", nginx.url("/tzan/patch.txt")],
+                               capture_output=True, text=True)
+            seconds = time.time() - started
+            if p.returncode != 0:
+                sys.exit("bench-delta.sh: the patch run failed:\n" + p.stdout + p.stderr)
+            with open(nginx.log) as f:
+                sent = sum(int(line.split()[2]) for line in f if line.strip())
+            print("%-22s %-9s %12d %8.2f" % ("%d version(s) behind" % behind, "deltas %d" % k, sent, seconds))
+        finally:
+            nginx.stop()
 PY
 done
