@@ -242,8 +242,23 @@ e2e_ini_version() {  # e2e_ini_version FILE: the [VERSION] version value
   tr -d '\r' <"$1" | awk -F= 'tolower($0) ~ /^\[version\]/ {s=1; next} /^\[/ {s=0} s && $1=="version" {print $2; exit}'
 }
 
+# e2e_unpaired_temps DIR: temporaries without a record beside them: a download or an unpacking in
+# progress, or a leftover. A partial file beside its record is kept on purpose, for the next run.
+e2e_unpaired_temps() {
+  local f
+  find "$1" \( -name '*.qrtmp' -o -name '*.qrnew' \) -print | while read -r f; do
+    [ "${f%.qrtmp}" != "$f" ] && [ -f "${f%.qrtmp}.qrpart" ] && continue
+    echo "$f"
+  done
+}
+
 e2e_no_temp_files() {  # e2e_no_temp_files DIR
-  [ -z "$(find "$1" \( -name '*.qrtmp*' -o -name '*.qrnew*' \) -print -quit)" ]
+  [ -z "$(e2e_unpaired_temps "$1")" ]
+}
+
+# e2e_remove_kept_partials DIR: removes the partial files kept beside their records.
+e2e_remove_kept_partials() {
+  find "$1" -name '*.qrpart' -print | while read -r f; do rm -f "$f" "${f%.qrpart}.qrtmp"; done
 }
 
 # e2e_same_tree A B: same files with the same bytes, apart from the game executable, its record,
@@ -317,7 +332,7 @@ e2e_expect_no_leftovers() {  # the patch list and the patch description are gone
   for d in "$E2E_INSTALL" "$E2E_START_DIR"; do
     [ ! -e "$d/patch.txt" ] || e2e_fail "patch.txt left in $d"
     [ ! -e "$d/PatchInfo.ini" ] || e2e_fail "PatchInfo.ini left in $d"
-    e2e_no_temp_files "$d" || e2e_fail "temporary download files left in $d: $(find "$d" -name '*.qrtmp*')"
+    e2e_no_temp_files "$d" || e2e_fail "temporary download files left in $d: $(e2e_unpaired_temps "$d")"
   done
 }
 
