@@ -11,8 +11,9 @@ function(qr_cli_test name script program)
            COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/${script} --binary $<TARGET_FILE:${program}> ${ARGN})
   set_tests_properties(${name} PROPERTIES TIMEOUT 600)
   if(QUORVEL_WIN64_BUILD_DIR)
+    string(JOIN " " extra ${ARGN})  # inside the shell command line
     add_test(NAME ${name}_under_wine
-             COMMAND bash -c "source ${PROJECT_SOURCE_DIR}/scripts/wine-env.sh && wine_prepare_prefix && exec ${Python3_EXECUTABLE} ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/${script} --wine --binary ${QUORVEL_WIN64_BUILD_DIR}/cli/${program}.exe ${ARGN}")
+             COMMAND bash -c "source ${PROJECT_SOURCE_DIR}/scripts/wine-env.sh && wine_prepare_prefix && exec ${Python3_EXECUTABLE} ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/${script} --wine --binary ${QUORVEL_WIN64_BUILD_DIR}/cli/${program}.exe ${extra}")
     # The lock is on the prefix (build/wineprefix), whose server a script ends when it is done; Wine
     # runs in other prefixes (the launcher's end-to-end cases) go on beside it.
     set_tests_properties(${name}_under_wine PROPERTIES TIMEOUT 900 RESOURCE_LOCK wineprefix)
