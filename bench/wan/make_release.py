@@ -64,8 +64,9 @@ def main():
     os.makedirs(tree)
     os.makedirs(release)
     total = write_tree(tree, a.count, a.min_bytes, a.max_bytes, random.Random(a.seed))
+    # Plain items only: the peers fetch the same paths, so every tool moves the same bytes.
     subprocess.run([a.publish, "--release", release, "--tree", tree, "--version", str(VERSION),
-                    "--base-url", a.base_url], check=True, stdout=subprocess.DEVNULL)
+                    "--base-url", a.base_url, "--deltas", "0"], check=True, stdout=subprocess.DEVNULL)
     # The patch list names a news page; an empty one keeps the server's log free of misses.
     open(os.path.join(release, "tzan", "news.html"), "w").close()
     # A version lists at most 1,000 names, so the publisher packs what is left into the version's
