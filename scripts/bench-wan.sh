@@ -13,6 +13,7 @@
 # 1,000 names, so quorvel-publish packs the rest of the small shape into the version's archive; the
 # peers unzip what they fetched of it, as the patcher does.
 #   scripts/bench-wan.sh [--profile 1|2] [--runs N] [--quick] [--shape small|big|mid]... [--no-wine]
+#                        [--connections N]   (the patchers' --connections; their default otherwise)
 #   profile 1: 40 ms round trip, 50 Mbit/s, no loss      profile 2: 150 ms, 20 Mbit/s, 0.5 % loss
 #   --quick: 150 small files, one 20 MB file, 30 files of 1 MB, one run.      (KEEP=1 keeps build/bench-wan)
 set -euo pipefail
@@ -36,6 +37,7 @@ while [ $# -gt 0 ]; do
     --quick) quick=1; shift ;;
     --shape) shapes+=("${2:-}"); shift 2 ;;
     --no-wine) wine=0; shift ;;
+    --connections) connections="${2:-}"; shift 2 ;;
     *) sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//' >&2; exit 2 ;;
   esac
 done
@@ -45,6 +47,11 @@ case "$profile" in
   *) echo "bench-wan.sh: --profile is 1 or 2" >&2; exit 2 ;;
 esac
 [[ "$runs" =~ ^[1-9][0-9]*$ ]] || { echo "bench-wan.sh: --runs takes a positive number" >&2; exit 2; }
+connections_arg=()
+if [ -n "${connections:-}" ]; then
+  [[ "$connections" =~ ^[1-9][0-9]?$ ]] || { echo "bench-wan.sh: --connections takes a number from 1 to 16" >&2; exit 2; }
+  connections_arg=(--connections "$connections")
+fi
 [ ${#shapes[@]} -gt 0 ] || shapes=(small big mid)
 for s in "${shapes[@]}"; do
   case "$s" in small|big|mid) ;; *) echo "bench-wan.sh: unknown shape '$s' (small, big, mid)" >&2; exit 2 ;; esac
@@ -200,8 +207,9 @@ measure() {  # key
   log_from=$(($(wc -l <"$ngx/access.log") + 1))
   t0=$(now)
   case "$key" in
-    ours) in_player "$patcher" --install-dir "$dir" --patch-list "$patch_list" >"$work/tool.log" 2>&1 ;;
-    wine) in_player "$WINE" "$win_patcher" --install-dir "$(winepath_of "$dir")" --patch-list "$patch_list" \
+    ours) in_player "$patcher" --install-dir "$dir" --patch-list "$patch_list" "${connections_arg[@]}" \
+            >"$work/tool.log" 2>&1 ;;
+    wine) in_player "$WINE" "$win_patcher" --install-dir "$(winepath_of "$dir")" --patch-list "$patch_list" "${connections_arg[@]}" \
             >"$work/tool.log" 2>&1 ;;
     curl1) in_player curl -sS -f --create-dirs -K "$curl_cfg" --output-dir "$dir" >"$work/tool.log" 2>&1 ;;
     curlpar) in_player curl -sS -f --create-dirs --parallel --parallel-max 8 -K "$curl_cfg" --output-dir "$dir" \
