@@ -23,13 +23,13 @@ mkdir -p "$work"
 
 # Debian keeps a stable release's version beside its point and security updates: three of libssl3,
 # two of the Python runtime. Which versions are listed depends on the mirror's lists; name others.
-specs=("$@")
-[ ${#specs[@]} -gt 0 ] || specs=("libssl3=3.0.17-1~deb12u2,3.0.20-1~deb12u2,3.0.22-1~deb12u2"
+package_versions=("$@")
+[ ${#package_versions[@]} -gt 0 ] || package_versions=("libssl3=3.0.17-1~deb12u2,3.0.20-1~deb12u2,3.0.22-1~deb12u2"
                                  "python3.11-minimal=3.11.2-6+deb12u8,3.11.2-6+deb12u9")
 
-for spec in "${specs[@]}"; do
-  package="${spec%%=*}"
-  IFS=, read -r -a versions <<<"${spec#*=}"
+for wanted in "${package_versions[@]}"; do
+  package="${wanted%%=*}"
+  IFS=, read -r -a versions <<<"${wanted#*=}"
   dir="$work/$package"
   mkdir -p "$dir"
   trees=()
