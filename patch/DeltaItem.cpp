@@ -8,28 +8,11 @@
 #include "patch/Fetch.h"
 #include "patch/PartialDownload.h"
 #include "platform/FileError.h"
-#include "platform/Sha256.h"
-#include "release/HashingFile.h"
+#include "release/FileHashing.h"
 #include "release/ReleaseNames.h"
 
 namespace qr {
 namespace {
-
-constexpr size_t kHashBlock = 1 << 20;
-
-std::optional<FileDigest> DigestOfFile(ReadableFile& file) {
-    Sha256 hash;
-    std::vector<unsigned char> block(kHashBlock);
-    const uint64_t size = file.Size();
-    for (uint64_t offset = 0; offset < size;) {
-        const size_t want = static_cast<size_t>(std::min<uint64_t>(block.size(), size - offset));
-        if (!ReadFully(file, offset, block.data(), want)) return std::nullopt;
-        hash.Update(block.data(), want);
-        offset += want;
-    }
-    if (!hash.ok()) return std::nullopt;
-    return FileDigest{DigestHex(hash.Finish()), size};
-}
 
 // The first described delta whose source is the local file; hashed only when a source has its size.
 const DescribedDelta* MatchingDelta(FileSystem& fs, const std::string& target, const NameDeltas& offer) {
@@ -38,7 +21,8 @@ const DescribedDelta* MatchingDelta(FileSystem& fs, const std::string& target, c
     bool sizeMatches = false;
     for (const DescribedDelta& d : offer.deltas) sizeMatches = sizeMatches || d.source.size == local->Size();
     if (!sizeMatches) return nullptr;
-    const std::optional<FileDigest> digest = DigestOfFile(*local);
+    local.reset();
+    const std::optional<FileDigest> digest = DigestOfFile(fs, target);
     if (!digest) return nullptr;
     for (const DescribedDelta& d : offer.deltas)
         if (SameContent(d.source, *digest)) return &d;
@@ -79,8 +63,11 @@ std::string DeltaDownloadPath(const std::string& target) { return target + kDelt
 
 std::string CompressedDownloadPath(const std::string& target) { return target + kCompressedSuffix; }
 
-std::string DeltaAddress(const std::string& patchBaseUrl, const DescribedDelta& delta) {
-    return ServerAddress(patchBaseUrl, delta.servedName);
+std::vector<std::string> OfferedAddresses(const std::string& patchBaseUrl, const NameDeltas& offer) {
+    std::vector<std::string> addresses;
+    for (const DescribedDelta& delta : offer.deltas) addresses.push_back(ServerAddress(patchBaseUrl, delta.servedName));
+    if (offer.whole) addresses.push_back(ServerAddress(patchBaseUrl, offer.whole->servedName));
+    return addresses;
 }
 
 void DiscardDeltaDownload(FileSystem& fs, const std::string& target) {

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "patch/Download.h"
 #include "platform/FileSystem.h"
@@ -42,11 +43,12 @@ struct DeltaItemResult {
     long long received = 0;       // delta bytes on the wire this run
 };
 
-// The file a delta is downloaded to (its own temporary and partial record go beside it), and its address:
-// a run that removes stale partials keeps those whose address is a described delta's.
+// The files a delta or a compressed file is downloaded to (their own temporary and partial record
+// go beside them), and every address an offer may be fetched from: a run that removes stale partials
+// keeps those of these addresses.
 std::string DeltaDownloadPath(const std::string& target);
 std::string CompressedDownloadPath(const std::string& target);
-std::string DeltaAddress(const std::string& patchBaseUrl, const DescribedDelta& delta);
+std::vector<std::string> OfferedAddresses(const std::string& patchBaseUrl, const NameDeltas& offer);
 // Removes a delta or compressed download kept for resuming, once the name was brought another way.
 void DiscardDeltaDownload(FileSystem& fs, const std::string& target);
 

@@ -8,18 +8,13 @@
 #include "patch/InstallVerify.h"
 #include "patch/PartialDownload.h"
 #include "patch/TransferLimits.h"
+#include "release/ReleaseNames.h"
 
 namespace qr {
 namespace {
 
 // How often the committer looks at the run flag while it waits, so a stop reaches every transfer.
 constexpr auto kStopPollInterval = std::chrono::milliseconds(50);
-
-bool AllHeld(FileSystem& fs, const std::vector<LandingFile>& landing) {
-    if (landing.empty()) return false;
-    return std::all_of(landing.begin(), landing.end(),
-                       [&](const LandingFile& file) { return FileHolds(fs, file.path, file.digest); });
-}
 
 ItemReady ReadyState(DownloadStatus status) {
     switch (status) {
@@ -32,12 +27,18 @@ ItemReady ReadyState(DownloadStatus status) {
 }  // namespace
 
 std::string TargetComparisonKey(const std::string& target) {
-    std::string key = target;
-    for (char& c : key) {
-        if (c == '\\') c = '/';
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
+    std::string key = AsciiLower(target);
+    std::replace(key.begin(), key.end(), '\\', '/');
     return key;
+}
+
+bool AlreadyInPlace(FileSystem& fs, const QueuedItem& item) {
+    // An archive is in place by what it lands, never by a copy of itself lying about.
+    if (IsArchiveAddress(item.address))
+        return !item.landing.empty() &&
+               std::all_of(item.landing.begin(), item.landing.end(),
+                           [&](const LandingFile& file) { return FileHolds(fs, file.path, file.digest); });
+    return item.expected && FileHolds(fs, item.target, *item.expected);
 }
 
 std::vector<LandingFile> ArchiveLanding(const ReleaseManifest& manifest, const std::string& name,
@@ -120,7 +121,7 @@ ReadyItem FetchQueue::Fetch(size_t index) {
     FileSystem& fs = *setup_.fs;
     ReadyItem ready;
     // Never fetched twice: bytes already in place (an earlier run that broke later, a repair) stay.
-    if ((item.expected && FileHolds(fs, item.target, *item.expected)) || AllHeld(fs, item.landing)) {
+    if (AlreadyInPlace(fs, item)) {
         DiscardPartial(fs, item.target);
         ready.state = ItemReady::AlreadyRight;
         ready.result.status = DownloadStatus::Complete;

@@ -87,6 +87,10 @@ std::string TargetComparisonKey(const std::string& target);
 std::vector<LandingFile> ArchiveLanding(const ReleaseManifest& manifest, const std::string& name,
                                         const std::string& installDir);
 
+// The install already holds exactly what the item brings: a plain item's target is its described
+// bytes, or every file an archive lands is. Such an item is never fetched again.
+bool AlreadyInPlace(FileSystem& fs, const QueuedItem& item);
+
 class FetchQueue {
 public:
     explicit FetchQueue(FetchQueueSetup setup);

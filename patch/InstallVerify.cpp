@@ -1,10 +1,6 @@
 #include "patch/InstallVerify.h"
 
-#include <algorithm>
-#include <memory>
-#include <new>
-
-#include "platform/Sha256.h"
+#include "release/FileHashing.h"
 
 namespace qr {
 
@@ -14,20 +10,12 @@ FileCheck CheckInstalledFile(FileSystem& fs, const std::string& path, const Mani
     if (!in) return fs.IsDirectory(path) ? FileCheck::Damaged : FileCheck::Missing;
     if (!file.hasDigest) return FileCheck::Unchecked;
     const uint64_t size = in->Size();
-    // A wrong size needs no hashing.
+    in.reset();
+    // A wrong size needs no hashing; unreadable bytes are damaged bytes.
     if (size != file.digest.size) return FileCheck::Damaged;
-    std::unique_ptr<char[]> block(new (std::nothrow) char[kVerifyBlockSize]);
-    if (!block) return FileCheck::Damaged;
-    Sha256 hash;
-    for (uint64_t at = 0; at < size;) {
-        const size_t want = static_cast<size_t>(std::min<uint64_t>(kVerifyBlockSize, size - at));
-        const size_t got = in->ReadAt(at, block.get(), want);
-        if (got != want) return FileCheck::Damaged;  // unreadable bytes are damaged bytes
-        hash.Update(block.get(), got);
-        at += got;
-    }
-    if (bytesHashed) *bytesHashed += size;
-    return hash.ok() && DigestHex(hash.Finish()) == file.digest.sha256Hex ? FileCheck::Intact : FileCheck::Damaged;
+    const std::optional<FileDigest> digest = DigestOfFile(fs, path);
+    if (bytesHashed && digest) *bytesHashed += size;
+    return digest && SameContent(*digest, file.digest) ? FileCheck::Intact : FileCheck::Damaged;
 }
 
 bool FileHolds(FileSystem& fs, const std::string& path, const FileDigest& digest) {

@@ -26,9 +26,6 @@ struct VerifyReport {
     bool Clean() const { return problems.empty(); }
 };
 
-// Blocks of this size are read and hashed at a time.
-inline constexpr size_t kVerifyBlockSize = 4 << 20;
-
 // `installDir` ends in a separator (as the launcher state keeps it) or is empty for the current one.
 FileCheck CheckInstalledFile(FileSystem& fs, const std::string& path, const ManifestFile& file,
                              uint64_t* bytesHashed = nullptr);

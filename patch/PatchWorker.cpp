@@ -225,10 +225,10 @@ private:
         setup.connections = connections;
         setup.runFlag = &control_.workerRunning;
         setup.bytesThisRun = &control_.bytesThisRun;
-        ReadPatchListValue(context_.patchListPath, kPatchBaseUrlLine, setup.patchBaseUrl);
+        setup.patchBaseUrl = PatchBaseUrl();
         std::vector<std::string> refusals(list.names.size());
         for (size_t i = 0; i < list.names.size(); ++i) {
-            setup.items.push_back(PlanItem(list.names[i], list.digests[i], manifest, refusals[i]));
+            setup.items.push_back(PlanItem(list.names[i], list.digests[i], manifest, setup.patchBaseUrl, refusals[i]));
             const auto offer = deltas.find(list.names[i]);
             if (offer != deltas.end() && !IsArchiveAddress(setup.items.back().address))
                 setup.items.back().deltas = &offer->second;
@@ -262,6 +262,13 @@ private:
         control_.workerRunning = false;
     }
 
+    // The patch list's base address, under which items, deltas and compressed files are served.
+    std::string PatchBaseUrl() const {
+        std::string base;
+        ReadPatchListValue(context_.patchListPath, kPatchBaseUrlLine, base);
+        return base;
+    }
+
     // The description's bytes, for what an archive lands; a verified description's own bytes.
     std::string DescriptionBytes() {
         if (verified_) return verifiedText_;
@@ -272,7 +279,7 @@ private:
 
     // An item as the queue fetches it; `refusal` says why it is never turned into a path.
     QueuedItem PlanItem(const std::string& name, const ItemDigest& digest, const ReleaseManifest& manifest,
-                        std::string& refusal) {
+                        const std::string& patchBaseUrl, std::string& refusal) {
         QueuedItem item;
         item.name = name;
         if (!IsAcceptedGameFile(name)) {
@@ -288,8 +295,6 @@ private:
         }
         item.fetch = refusal.empty();
         if (!item.fetch) return item;
-        std::string patchBaseUrl;
-        ReadPatchListValue(context_.patchListPath, kPatchBaseUrlLine, patchBaseUrl);
         item.address = ServerAddress(patchBaseUrl, name);
         item.target = LocalTargetPath(context_.installDir, name);
         if (digest.state == DigestLineState::Present) item.expected = digest.digest;
@@ -312,7 +317,7 @@ private:
         if (!ready.deltaFailure.empty())
             DebugTrace((item.name + ": fetched another way, " + ready.deltaFailure + "\n").c_str());
         // An earlier item of this run may have written over what was right when it was looked at.
-        if (ready.state == ItemReady::AlreadyRight && MayHaveChanged(item) && !StillRight(item))
+        if (ready.state == ItemReady::AlreadyRight && MayHaveChanged(item) && !AlreadyInPlace(fs_, item))
             ready = queue.FetchNow(static_cast<size_t>(i), progress);
         if (ready.result.CannotWrite()) throw PatchAbort(item.name + ": " + ready.result.reason);
         if (ready.state == ItemReady::Stopped || !running()) return false;
@@ -346,12 +351,6 @@ private:
                std::any_of(item.landing.begin(), item.landing.end(),
                            [&](const LandingFile& file) { return written_.count(TargetComparisonKey(file.path)) > 0; });
     }
-    bool StillRight(const QueuedItem& item) {
-        if (!item.landing.empty())
-            return std::all_of(item.landing.begin(), item.landing.end(),
-                               [&](const LandingFile& file) { return FileHolds(fs_, file.path, file.digest); });
-        return item.expected && FileHolds(fs_, item.target, *item.expected);
-    }
 
     void Finish() {
         if (!running()) {
@@ -376,15 +375,14 @@ private:
     // week, are of no more use.
     void RemoveStalePartialDownloads(const std::vector<std::string>& names,
                                      const std::map<std::string, NameDeltas>& deltas = {}) {
-        std::string base;
-        ReadPatchListValue(context_.patchListPath, kPatchBaseUrlLine, base);
+        const std::string base = PatchBaseUrl();
         std::set<std::string> addresses;
         for (const std::string& name : names) {
             if (!IsAcceptedGameFile(name)) continue;
             addresses.insert(ServerAddress(base, name));
             const auto offer = deltas.find(name);
             if (offer == deltas.end()) continue;
-            for (const DescribedDelta& delta : offer->second.deltas) addresses.insert(DeltaAddress(base, delta));
+            for (const std::string& address : OfferedAddresses(base, offer->second)) addresses.insert(address);
         }
         const std::string& dir = context_.installDir;
         RemoveStalePartials(fs_, dir.empty() ? "." : dir, addresses, CurrentUnixTime());

@@ -9,6 +9,8 @@ with the install exactly at the tree.
 
 import os
 import sys
+import time
+import urllib.request
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import qrtest  # noqa: E402
@@ -74,6 +76,24 @@ class DeltaUpdates(qrtest.ScratchCase):
                 self.assertEqual(len(used), 1, asked)
                 self.assertLess(self.server.sent(used[0]), len(delta_tree(3)[GAME]) // 20)
                 self.assertIn("delta    " + GAME + ": ", out)
+
+    def test_a_kept_part_of_a_compressed_file_is_resumed_not_swept(self):
+        whole, _ = self.game_offer()
+        compressed = "/tzan/patch/" + whole[3]
+        with urllib.request.urlopen(urllib.request.Request(self.server.url(compressed), method="HEAD")) as r:
+            validator = r.headers["ETag"] or r.headers["Last-Modified"]
+        install = os.path.join(self.scratch, "broken-off")
+        write(os.path.join(install, "VersionInfo.ini"), "[VERSION]\r\nversion=100\r\n")
+        # What a stop in the middle of the compressed file leaves: half of it beside its record.
+        kept = read(os.path.join(self.served, whole[3]))[:int(whole[2]) // 2]
+        write(os.path.join(install, GAME + ".qrzst.qrtmp"), kept)
+        write(os.path.join(install, GAME + ".qrzst.qrpart"),
+              "QRPART 1\naddress=%s\nbytes=%d\nvalidator=%s\nsaved=%d\n" % (
+                  self.server.url(compressed), len(kept), validator, int(time.time())))
+        before = len(self.server.seen())
+        self.patch(install)
+        asked = [r for r in self.server.seen()[before:] if r["path"] == compressed]
+        self.assertEqual([r.get("range") for r in asked], ["bytes=%d-" % len(kept)])
 
     def test_every_delta_that_does_not_work_out_falls_back_to_the_whole_file(self):
         whole, deltas = self.game_offer()  # deltas: newest source first, 102, then 101

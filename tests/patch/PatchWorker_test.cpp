@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <thread>
 
+#include "platform/Sha256.h"
+#include "release/ReleaseDescription.h"
 #include "tests/archive/ZipBuilder.h"
 #include "tests/support/WorkerRig.h"
 
@@ -189,6 +191,22 @@ TEST_F(PatchWorkerTest, DotAndDoubledSeparatorNamesAreFetchedAndUnpackedUnderThe
     EXPECT_FALSE(FileExists(dir.Join("patch101.zip")));
     EXPECT_EQ(RecordedVersion(), "101");
     EXPECT_TRUE(log->Has("finished ok"));
+}
+
+// An archive is never taken as in place by a copy of itself lying in the install directory: only
+// what it lands counts, so a leftover with the described bytes is still unpacked.
+TEST_F(PatchWorkerTest, ALeftoverCopyOfAnArchiveIsStillUnpacked) {
+    Installed("100");
+    test::ZipBuilder archive;
+    archive.Add("inside.txt", "inside");
+    const std::string bytes = archive.Build();
+    Description("[VERSION]\r\nversion=101\r\n[101]\r\n0=patch101.zip\r\n[101.sha256]\r\n0=" +
+                FormatDigestLine({DigestHex(Sha256Of(bytes)), bytes.size()}) + "\r\n");
+    Serve("patch101.zip", bytes);
+    WriteFileBytes(dir.Join("patch101.zip"), bytes);
+    Run();
+    EXPECT_EQ(ReadFileBytes(dir.Join("inside.txt")), "inside");
+    EXPECT_EQ(RecordedVersion(), "101");
 }
 
 // An item naming a directory brings no file the version promises: the other items are still

@@ -11,7 +11,7 @@
 #include "archive/DeltaDecoder.h"
 #include "archive/DeltaEncoder.h"
 #include "platform/FileError.h"
-#include "platform/Sha256.h"
+#include "release/FileHashing.h"
 #include "release/ReleaseNames.h"
 #include "tools/publish/ServedRelease.h"
 
@@ -20,22 +20,6 @@ namespace {
 
 constexpr char kMakingSuffix[] = ".making";
 constexpr char kSourceSuffix[] = ".source";
-
-// Hashes what a decoder writes, to check it without keeping it.
-class DigestSink : public WritableFile {
-public:
-    bool Write(const void* data, size_t length) override {
-        hash_.Update(data, length);
-        size_ += length;
-        return true;
-    }
-    bool Close() override { return true; }
-    FileDigest Digest() { return {DigestHex(hash_.Finish()), size_}; }
-
-private:
-    Sha256 hash_;
-    uint64_t size_ = 0;
-};
 
 // One file to make: a name's newest content compressed whole, or a delta to it from one older content.
 struct Task {
@@ -158,7 +142,7 @@ private:
             problem = "cannot read " + made;
             return false;
         }
-        DigestSink result;
+        HashingFile result;  // checked without being kept
         DeltaLimits limits;
         limits.maxNewSize = task.target.size;
         const DeltaOutcome outcome = old ? ApplyDelta(*old, *file, result, limits) : DecompressFile(*file, result, limits);
@@ -167,18 +151,13 @@ private:
                       (outcome.ok ? std::string() : ": " + outcome.reason);
             return false;
         }
-        Sha256 hash;
-        std::vector<unsigned char> block(1 << 20);
-        for (uint64_t offset = 0; offset < file->Size();) {
-            const size_t want = static_cast<size_t>(std::min<uint64_t>(block.size(), file->Size() - offset));
-            if (!ReadFully(*file, offset, block.data(), want)) {
-                problem = "cannot read " + made;
-                return false;
-            }
-            hash.Update(block.data(), want);
-            offset += want;
+        file.reset();
+        const std::optional<FileDigest> served = DigestOfFile(fs_, made);
+        if (!served) {
+            problem = "cannot read " + made;
+            return false;
         }
-        task.served = FileDigest{DigestHex(hash.Finish()), file->Size()};
+        task.served = *served;
         task.made = true;
         return true;
     }
@@ -204,16 +183,9 @@ private:
         if (!out) return false;
         DeltaLimits limits;
         limits.maxNewSize = source.size;
-        DigestSink digest;
-        struct Tee : WritableFile {
-            WritableFile& a;
-            WritableFile& b;
-            Tee(WritableFile& x, WritableFile& y) : a(x), b(y) {}
-            bool Write(const void* data, size_t length) override { return a.Write(data, length) && b.Write(data, length); }
-            bool Close() override { return true; }
-        } tee(*out, digest);
-        const DeltaOutcome outcome = DecompressFile(*compressed, tee, limits);
-        if (!out->Close() || !outcome.ok || !SameContent(digest.Digest(), source)) {
+        HashingFile hashing(*out);
+        const DeltaOutcome outcome = DecompressFile(*compressed, hashing, limits);
+        if (!out->Close() || !outcome.ok || !SameContent(hashing.Digest(), source)) {
             // A damaged kept copy only costs this delta.
             task.noOldBytes = true;
             return false;

@@ -3,27 +3,10 @@
 #include <filesystem>
 #include <system_error>
 
-#include "platform/Sha256.h"
+#include "release/FileHashing.h"
 #include "release/ReleaseNames.h"
 
 namespace qr::publish {
-
-std::optional<FileDigest> HashFile(FileSystem& fs, const std::string& path) {
-    std::unique_ptr<ReadableFile> file = fs.OpenRead(path);
-    if (!file) return std::nullopt;
-    Sha256 hash;
-    if (!hash.ok()) return std::nullopt;
-    const uint64_t size = file->Size();
-    std::string buffer(1 << 16, '\0');
-    uint64_t offset = 0;
-    while (offset < size) {
-        const size_t got = file->ReadAt(offset, &buffer[0], buffer.size());
-        if (got == 0) return std::nullopt;
-        hash.Update(buffer.data(), got);
-        offset += got;
-    }
-    return FileDigest{DigestHex(hash.Finish()), size};
-}
 
 std::optional<GameTree> ScanGameTree(const std::string& root, FileSystem& fs, std::string& problem) {
     namespace stdfs = std::filesystem;
@@ -52,7 +35,7 @@ std::optional<GameTree> ScanGameTree(const std::string& root, FileSystem& fs, st
             tree.skipped.push_back(name);
             continue;
         }
-        std::optional<FileDigest> digest = HashFile(fs, full.string());
+        std::optional<FileDigest> digest = DigestOfFile(fs, full.string());
         if (!digest) {
             problem = "cannot read " + full.string();
             return std::nullopt;

@@ -19,7 +19,4 @@ struct GameTree {
 
 std::optional<GameTree> ScanGameTree(const std::string& root, FileSystem& fs, std::string& problem);
 
-// Absent when the file cannot be read whole.
-std::optional<FileDigest> HashFile(FileSystem& fs, const std::string& path);
-
 }  // namespace qr::publish

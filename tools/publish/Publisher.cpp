@@ -9,7 +9,7 @@
 #include "platform/Sha256.h"
 #include "release/PatchListFile.h"
 #include "release/ReleaseAcceptance.h"
-#include "release/HashingFile.h"
+#include "release/FileHashing.h"
 #include "release/ReleaseNames.h"
 #include "release/DeltaDescription.h"
 #include "tools/publish/DeltaMaker.h"

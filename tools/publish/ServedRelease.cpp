@@ -6,6 +6,7 @@
 #include "archive/ZipReader.h"
 #include "platform/Sha256.h"
 #include "release/DeltaDescription.h"
+#include "release/FileHashing.h"
 #include "release/ReleaseNames.h"
 #include "tools/publish/GameTree.h"
 #include "tools/publish/ReleaseSigner.h"
@@ -61,7 +62,7 @@ bool CheckState(const ServedReleaseRequest& request, const std::optional<std::st
 }
 
 bool CheckServedFile(FileSystem& fs, const std::string& path, const FileDigest& want, std::string& problem) {
-    std::optional<FileDigest> got = HashFile(fs, path);
+    std::optional<FileDigest> got = DigestOfFile(fs, path);
     if (got && SameContent(*got, want)) return true;
     problem = got ? path + " differs from its hash line in PatchInfo.ini (changed on the server?)"
                   : path + " is listed in PatchInfo.ini but missing";
