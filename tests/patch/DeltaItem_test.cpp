@@ -56,12 +56,12 @@ protected:
         out->Close();
         return ReadFileBytes(dir.Join("d"));
     }
-    DeltaItemResult Bring() {
+    DeltaItemResult Bring(const std::string& base = "/patch") {
         DeltaItemRequest request;
         request.session = session.get();
         request.fs = &fs;
         request.name = "game.dat";
-        request.patchBaseUrl = server.url("/patch");
+        request.patchBaseUrl = server.url(base);
         request.target = target;
         request.offer = &offer;
         request.onChunk = [this](long long received) { seen = received; };
@@ -200,14 +200,7 @@ TEST_F(DeltaItemTest, DeltasOfAPublishedReleaseRebuildTheNewestForEveryEarlierVe
     EXPECT_EQ(offer.deltas.size(), 2u);
     for (int from : {1, 2}) {
         WriteFileBytes(target, Version(from));
-        DeltaItemRequest request;
-        request.session = session.get();
-        request.fs = &fs;
-        request.name = "game.dat";
-        request.patchBaseUrl = server.url("/tzan/patch");
-        request.target = target;
-        request.offer = &offer;
-        const DeltaItemResult result = BringByDelta(request);
+        const DeltaItemResult result = Bring("/tzan/patch");
         ASSERT_EQ(result.status, DeltaItemStatus::Ready) << result.reason;
         EXPECT_EQ(result.delta->source.sha256Hex, Of(Version(from)).sha256Hex);
         EXPECT_EQ(ReadFileBytes(target + ".qrtmp"), Version(3));
