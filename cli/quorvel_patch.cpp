@@ -95,16 +95,14 @@ bool ParseOptions(int argc, char** argv, Options& options, const char*& error) {
         } else if (arg == "--verify" || arg == "--repair") {
             (arg == "--verify" ? options.verify : options.repair) = true;
         } else if (arg == "--connections" && i + 1 < argc) {
-            const std::string value = argv[++i];
-            options.connections = value.size() <= 2 && value.find_first_not_of("0123456789") == std::string::npos
-                                      ? std::atoi(value.c_str())
-                                      : 0;
-            if (options.connections < 1 || options.connections > qr::kMaxConnections) {
+            const std::optional<int> connections = qr::ParseConnections(argv[++i]);
+            if (!connections) {
                 static const std::string wanted =
                     "--connections takes a number from 1 to " + std::to_string(qr::kMaxConnections);
                 error = wanted.c_str();
                 return false;
             }
+            options.connections = *connections;
         } else if (arg == "--show-log") {
             options.showLog = true;
         } else {

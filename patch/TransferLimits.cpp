@@ -1,18 +1,21 @@
 #include "patch/TransferLimits.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace qr {
 
+std::optional<int> ParseConnections(const std::string& text) {
+    // Plain small numbers only: "NULL", "0", "-2", "six" or "6 " are none.
+    if (text.empty() || text.size() > 3 || text.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
+    const int connections = std::stoi(text);
+    if (connections < 1 || connections > kMaxConnections) return std::nullopt;
+    return connections;
+}
+
 int ConnectionsForRun(int requested, const std::string& operatorValue) {
     int connections = requested > 0 ? std::min(requested, kMaxConnections) : kDefaultConnections;
-    // Only plain small numbers lower it: "NULL", "0", "-2" or "six" leave the player's choice.
-    const bool usable = !operatorValue.empty() && operatorValue.size() <= 3 &&
-                        std::all_of(operatorValue.begin(), operatorValue.end(), [](char c) { return c >= '0' && c <= '9'; });
-    if (usable) {
-        const int lowered = std::stoi(operatorValue);
-        if (lowered > 0) connections = std::min(connections, lowered);
-    }
+    if (const std::optional<int> lowered = ParseConnections(operatorValue)) connections = std::min(connections, *lowered);
     return connections;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -46,6 +47,8 @@ inline constexpr int kMaxConnections = 16;
 // Fetched items may wait for their turn to be committed at most this many per connection ahead.
 inline constexpr int kItemsAheadPerConnection = 4;
 
+// A number of connections as a player or an operator writes it; nothing unless it is 1 to kMaxConnections.
+std::optional<int> ParseConnections(const std::string& text);
 // The connections of a run: the player's wish (0: the default), lowered to the operator's
 // "connections" value when the description gives a usable one.
 int ConnectionsForRun(int requested, const std::string& operatorValue);

@@ -262,7 +262,9 @@ class PatchRun(qrtest.InstallCase):
         self.assertEqual(files_under(self.install), [])
 
     def test_usage_errors_exit_2_and_help_exits_0(self):
-        for args in ([], ["--install-dir"], ["--bogus"], ["--install-dir", qrtest.host_path(self.install + "/none")]):
+        wrong_connections = [["--install-dir", qrtest.host_path(self.install), "--connections", n] for n in ("0", "17", "x")]
+        for args in [[], ["--install-dir"], ["--bogus"], ["--install-dir", qrtest.host_path(self.install + "/none")]] + \
+                wrong_connections:
             with self.subTest(args=args):
                 code, _, err = qrtest.run([qrtest.OPTIONS.binary] + args, timeout=60)
                 self.assertEqual(code, 2)
