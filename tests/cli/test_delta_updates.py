@@ -2,7 +2,8 @@
 """quorvel-patch on installs one and two versions behind a release that quorvel-publish made with deltas:
 the changed file is rebuilt from the player's copy, and a modified copy, a damaged, wrong or missing delta
 each fall back to the file compressed whole, and that to the plain file, in the same run. Every run ends
-with the install exactly at the tree.
+with the install exactly at the tree. The releases are signed: the build with the demo key beside --binary
+uses their delta lines, and refuses a description whose lines were changed after signing.
 
   test_delta_updates.py --binary PATH --publish PATH [--wine]
 """
@@ -33,7 +34,8 @@ class DeltaUpdates(qrtest.ScratchCase):
             tree = os.path.join(self.scratch, "tree%d" % version)
             make_tree(tree, delta_tree(version - 100))
             code, out, err = qrtest.run([qrtest.OPTIONS.publish, "--release", self.release, "--tree", tree,
-                                         "--version", str(version), "--base-url", self.server.base], wine=False)
+                                         "--version", str(version), "--base-url", self.server.base,
+                                         "--sign", qrtest.DEMO_KEY], wine=False)
             self.assertEqual(code, 0, out + err)
         self.served = os.path.join(self.release, "tzan", "patch")
 
@@ -43,14 +45,17 @@ class DeltaUpdates(qrtest.ScratchCase):
         write(os.path.join(install, "VersionInfo.ini"), "[VERSION]\r\nversion=%d\r\n" % version)
         return install
 
-    def patch(self, install):
-        """Runs the patcher; returns its output and the file paths it asked for."""
+    def run_patcher(self, install, binary=None):
+        """Runs the patcher; returns its exit code, output and the file paths it asked for."""
         before = len(self.server.seen())
-        code, out, _ = qrtest.run(qrtest.host_command([qrtest.OPTIONS.binary, "--install-dir", qrtest.host_path(install),
-                                                       "--patch-list", self.server.url("/tzan/patch.txt")]),
-                                  wine=False)
+        code, out, _ = qrtest.run([binary or qrtest.OPTIONS.binary, "--install-dir", qrtest.host_path(install),
+                                   "--patch-list", self.server.url("/tzan/patch.txt")])
+        return code, out, [r["path"] for r in self.server.seen()[before:] if r["path"].startswith("/tzan/patch/")]
+
+    def patch(self, install, binary=None):
+        """Runs the patcher to success; returns its output and the file paths it asked for."""
+        code, out, asked = self.run_patcher(install, binary)
         self.assertEqual(code, 0, out)
-        asked = [r["path"] for r in self.server.seen()[before:] if r["path"].startswith("/tzan/patch/")]
         files = read_tree(install)
         files.pop(qrtest.RUN_LOG, None)
         self.assertIn("version=103", files.pop("VersionInfo.ini").decode().replace(" ", ""))
@@ -145,6 +150,32 @@ class DeltaUpdates(qrtest.ScratchCase):
         _, asked = self.patch(install)
         self.assertEqual([compressed, WHOLE_GAME], [p for p in asked if p in (compressed, WHOLE_GAME)])
         write(compressed_path, kept)
+
+    def test_with_a_key_only_the_signed_delta_lines_count(self):
+        keyed = os.path.join(os.path.dirname(qrtest.OPTIONS.binary),
+                             "quorvel-patch-demokey" + (".exe" if qrtest.OPTIONS.wine else ""))
+        _, asked = self.patch(self.install_at(102), keyed)
+        self.assertEqual([p for p in asked if p.endswith(".qrdelta")], ["/tzan/patch/" + self.game_offer()[1][0][5]])
+        # A mirror that points the 102 copy at another delta, or adds a line for a name, changes signed bytes.
+        info_path = os.path.join(self.release, "tzan", "PatchInfo.ini")
+        description = read(info_path).decode("ascii")
+        _, deltas = self.game_offer()
+        for name, text in (("another delta", description.replace(" ".join(deltas[0][3:6]), " ".join(deltas[1][3:6]), 1)),
+                           ("an added line", description + "[103.deltas.9]\r\ndata/new.dat=%s 5;zstd %s 9 x.qrzst\r\n" % (
+                               "0" * 64, "1" * 64))):
+            with self.subTest(tampered=name):
+                self.assertNotEqual(text, description)
+                write(info_path, text)
+                install = self.install_at(102)
+                before = read_tree(install)
+                code, out, asked = self.run_patcher(install, keyed)
+                self.assertEqual(code, 1, out)
+                self.assertIn(qrtest.INFO_FAILED, out)
+                self.assertEqual(asked, [])
+                after = read_tree(install)
+                after.pop(qrtest.RUN_LOG, None)
+                self.assertEqual(after, before)
+        write(info_path, description)
 
 
 if __name__ == "__main__":
