@@ -3,9 +3,10 @@
 the changed file is rebuilt from the player's copy, and a modified copy, a damaged, wrong or missing delta
 each fall back to the file compressed whole, and that to the plain file, in the same run. Every run ends
 with the install exactly at the tree. The releases are signed: the build with the demo key beside --binary
-uses their delta lines, and refuses a description whose lines were changed after signing.
+uses their delta lines, and refuses a description whose lines were changed after signing. A launcher from
+before deltas (--old-binary, native, built by scripts/build-old-launcher.sh) patches the same releases.
 
-  test_delta_updates.py --binary PATH --publish PATH [--wine]
+  test_delta_updates.py --binary PATH --publish PATH --old-binary PATH [--wine]
 """
 
 import os
@@ -45,16 +46,16 @@ class DeltaUpdates(qrtest.ScratchCase):
         write(os.path.join(install, "VersionInfo.ini"), "[VERSION]\r\nversion=%d\r\n" % version)
         return install
 
-    def run_patcher(self, install, binary=None):
+    def run_patcher(self, install, binary=None, wine=None):
         """Runs the patcher; returns its exit code, output and the file paths it asked for."""
         before = len(self.server.seen())
-        code, out, _ = qrtest.run([binary or qrtest.OPTIONS.binary, "--install-dir", qrtest.host_path(install),
-                                   "--patch-list", self.server.url("/tzan/patch.txt")])
+        code, out, _ = qrtest.run([binary or qrtest.OPTIONS.binary, "--install-dir", qrtest.host_path(install, wine),
+                                   "--patch-list", self.server.url("/tzan/patch.txt")], wine=wine)
         return code, out, [r["path"] for r in self.server.seen()[before:] if r["path"].startswith("/tzan/patch/")]
 
-    def patch(self, install, binary=None):
+    def patch(self, install, binary=None, wine=None):
         """Runs the patcher to success; returns its output and the file paths it asked for."""
-        code, out, asked = self.run_patcher(install, binary)
+        code, out, asked = self.run_patcher(install, binary, wine)
         self.assertEqual(code, 0, out)
         files = read_tree(install)
         files.pop(qrtest.RUN_LOG, None)
@@ -151,6 +152,17 @@ class DeltaUpdates(qrtest.ScratchCase):
         self.assertEqual([compressed, WHOLE_GAME], [p for p in asked if p in (compressed, WHOLE_GAME)])
         write(compressed_path, kept)
 
+    def test_a_launcher_from_before_deltas_patches_the_same_releases(self):
+        old = qrtest.OPTIONS.old_binary
+        self.assertTrue(os.path.exists(old), old + " is missing: scripts/build-old-launcher.sh builds it")
+        fresh = os.path.join(self.scratch, "fresh-old")
+        write(os.path.join(fresh, "VersionInfo.ini"), "[VERSION]\r\nversion=100\r\n")
+        for install in (fresh, self.install_at(101), self.install_at(102)):
+            with self.subTest(install=os.path.basename(install)):
+                _, asked = self.patch(install, old, wine=False)
+                self.assertIn(WHOLE_GAME, asked)
+                self.assertEqual([p for p in asked if p.endswith((".qrdelta", ".qrzst"))], [])
+
     def test_with_a_key_only_the_signed_delta_lines_count(self):
         keyed = os.path.join(os.path.dirname(qrtest.OPTIONS.binary),
                              "quorvel-patch-demokey" + (".exe" if qrtest.OPTIONS.wine else ""))
@@ -179,4 +191,4 @@ class DeltaUpdates(qrtest.ScratchCase):
 
 
 if __name__ == "__main__":
-    qrtest.main(("--binary", {"required": True}), ("--publish", {"required": True}))
+    qrtest.main(("--binary", {"required": True}), ("--publish", {"required": True}), ("--old-binary", {"required": True}))

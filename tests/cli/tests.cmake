@@ -24,7 +24,9 @@ if(NOT WIN32)
   qr_cli_test(cli_end_to_end test_quorvel_patch.py quorvel-patch)
   qr_cli_test(cli_resume_repair test_resume_repair.py quorvel-patch)
   qr_cli_test(cli_parallel_fetch test_parallel_fetch.py quorvel-patch)
-  qr_cli_test(cli_delta_updates test_delta_updates.py quorvel-patch --publish $<TARGET_FILE:quorvel-publish>)
+  # The launcher from before deltas comes from scripts/build-old-launcher.sh (run by scripts/test.sh).
+  qr_cli_test(cli_delta_updates test_delta_updates.py quorvel-patch --publish $<TARGET_FILE:quorvel-publish>
+              --old-binary ${PROJECT_SOURCE_DIR}/build/old-launcher/build/cli/quorvel-patch)
   qr_cli_test(cli_signed_release test_signed_release.py quorvel-patch-demokey)
   # Rough seconds each takes, so a fresh tree's parallel run starts the long ones first.
   set_tests_properties(cli_end_to_end cli_resume_repair PROPERTIES COST 15)
