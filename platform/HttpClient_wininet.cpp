@@ -26,10 +26,12 @@ constexpr DWORD kDefaultStallMs = 30000;
 // Always from the server, never from or into the local cache; proxies are told the same by the
 // no-cache headers. No dialogs: the worker runs without anyone to answer them. No logon: a server
 // that asks for NTLM or Negotiate never gets the player's Windows credentials. A redirect from HTTPS
-// to HTTP stays refused (INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTP is deliberately absent).
+// to HTTP stays refused (INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTP is deliberately absent). No cookies:
+// a patch server keeps no state about a player, and looking them up costs every request a visit to
+// the cookie store.
 constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
                                 INTERNET_FLAG_PRAGMA_NOCACHE | INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_AUTH |
-                                INTERNET_FLAG_KEEP_CONNECTION;
+                                INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_KEEP_CONNECTION;
 static_assert((kRequestFlags & INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTP) == 0, "no downgrade from https");
 constexpr char kRequestHeaders[] = "Cache-Control: no-cache\r\n";
 constexpr char kCompressedHeader[] = "Accept-Encoding: gzip\r\n";

@@ -1,5 +1,5 @@
 // The Windows codes behind the causes a player reads: a file another program holds open, the
-// read-only attribute, a full disk.
+// read-only attribute, a full disk; and the barrier's flush of many files naming the one it could not.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -56,6 +56,27 @@ TEST(FileErrorCodes, SharingReadOnlyAndFullDiskAreToldApart) {
         EXPECT_EQ(DescribeSystemError(static_cast<long>(full)), "disk full");
     EXPECT_EQ(DescribeSystemError(static_cast<long>(ERROR_PATH_NOT_FOUND)), "path not found");
     EXPECT_EQ(DescribeSystemError(static_cast<long>(ERROR_CRC)), "system error 23");
+}
+
+TEST(FileErrorCodes, TheBarrierFlushesEveryWrittenFileAndNamesOneHeldOpen) {
+    test::TempDir dir;
+    FileSystem& system = SystemFileSystem();
+    for (int i = 0; i < 100; ++i) {
+        auto file = system.Create(dir.Join("f" + std::to_string(i) + ".dat"));
+        ASSERT_TRUE(file && file->Write("x", 1) && file->Close());
+    }
+    {
+        HeldOpen other(dir.Join("f61.dat"));
+        ASSERT_TRUE(other.held());
+        EXPECT_FALSE(system.MakeDurable(dir.path()));
+        EXPECT_EQ(LastFault(), FileFault::InUse);
+        EXPECT_NE(LastFileError().path.find("f61.dat"), std::string::npos) << LastFileError().path;
+    }
+    for (int i = 100; i < 140; ++i) {
+        auto file = system.Create(dir.Join("f" + std::to_string(i) + ".dat"));
+        ASSERT_TRUE(file && file->Write("x", 1) && file->Close());
+    }
+    EXPECT_TRUE(system.MakeDurable(dir.path()));
 }
 
 }  // namespace
