@@ -66,15 +66,17 @@ public:
                 FailUnreachableDescription("the patch description could not be fetched: " + reason);
                 return;
             }
-            SettingsStore store(settings_);
-            store.SetFile(kPatchInfoFileName);
+            // Read once: the signature check and every lookup are over these bytes, never the file
+            // again (it could change on the disk meanwhile).
+            if (!ReadWholeFile(PatchInfoPath(), kMaxDescriptionBytes, descriptionText_)) descriptionText_.clear();
             if (!context_.releaseKeyPem.empty() && !SignedDescriptionAccepted(reason)) {
                 // Unsigned or refused: treated like a description that never arrived, and not kept.
                 RemovePatchInfo();
                 FailUnreachableDescription("the patch description was refused: " + reason);
                 return;
             }
-            const PatchInfoLookup lookup = DescriptionLookup(store);
+            description_ = DescriptionText::Parse(descriptionText_);
+            const PatchInfoLookup lookup = DescriptionLookup();
             remoteVersion_ = lookup("VERSION", "version");
             events_.ServedVersionKnown(remoteVersion_);
             if (context_.installedVersion == remoteVersion_)
@@ -127,8 +129,8 @@ private:
         return result.status == DownloadStatus::Complete;
     }
 
-    // The signature is fetched from the description's own address and checked over the exact bytes
-    // on disk, which are the bytes the store reads.
+    // The signature is fetched from the description's own address and checked over the bytes the
+    // run reads the description from.
     bool SignedDescriptionAccepted(std::string& reason) {
         const auto signature = FetchSmallBody({session_.get(), patchInfoUrl_ + kSignatureSuffix, kMaxSignatureBytes,
                                                &control_.workerRunning});
@@ -136,18 +138,15 @@ private:
             reason = "its signature could not be fetched";
             return false;
         }
-        std::string description;
-        if (!ReadWholeFile(PatchInfoPath(), kMaxDescriptionBytes, description)) {
+        if (descriptionText_.empty()) {
             reason = "it could not be read back";
             return false;
         }
-        const DescriptionAcceptance acceptance =
-            AcceptDescription(description, *signature, context_.releaseKeyPem, context_.installedVersion, TodayUtc());
+        const DescriptionAcceptance acceptance = AcceptDescription(descriptionText_, *signature, context_.releaseKeyPem,
+                                                                   context_.installedVersion, TodayUtc());
         reason = acceptance.reason;
         if (!acceptance.accepted()) return false;
-        verified_ = DescriptionText::Parse(description);
-        verifiedText_ = description;
-        control_.verifiedGameDigest.Set(VerifiedGameDigest(description));
+        control_.verifiedGameDigest.Set(VerifiedGameDigest(descriptionText_));
         return true;
     }
 
@@ -159,13 +158,14 @@ private:
         return {};
     }
 
-    // A verified description is read from the very bytes that were checked, never from the file
-    // again (it could have changed on the disk since); an unsigned one through the profile store.
-    PatchInfoLookup DescriptionLookup(SettingsStore& store) const {
-        if (verified_) return [this](const std::string& section, const std::string& key) {
-            return (*verified_)(section, key);
+    // Lookups by the profile rules over the bytes read once (thousands of profile calls, each reading
+    // the whole file again, took seconds for a large release), values cut as the profile store cuts them.
+    PatchInfoLookup DescriptionLookup() const {
+        return [this](const std::string& section, const std::string& key) {
+            std::string value = description_(section, key);
+            if (value.size() >= kProfileValueBufferSize) value.resize(kProfileValueBufferSize - 1);
+            return value;
         };
-        return [&store](const std::string& section, const std::string& key) { return store.ReadString(section, key); };
     }
 
     bool ReadWholeFile(const std::string& path, uint64_t limit, std::string& bytes) {
@@ -200,7 +200,7 @@ private:
     void PatchVersions(const PatchInfoLookup& lookup) {
         // The digest lines come with the list, read before the description goes.
         DownloadListResult list = BuildDownloadList(context_.installedVersion, remoteVersion_, lookup);
-        const std::string description = DescriptionBytes();
+        const std::string& description = descriptionText_;
         const ReleaseManifest manifest = BuildReleaseManifest(description);
         const std::map<std::string, NameDeltas> deltas = ReadDeltaCatalog(description);
         const int connections = ConnectionsForRun(context_.connections, lookup("VERSION", "connections"));
@@ -269,13 +269,6 @@ private:
         return base;
     }
 
-    // The description's bytes, for what an archive lands; a verified description's own bytes.
-    std::string DescriptionBytes() {
-        if (verified_) return verifiedText_;
-        std::string bytes;
-        if (!ReadWholeFile(PatchInfoPath(), kMaxDescriptionBytes, bytes)) bytes.clear();
-        return bytes;
-    }
 
     // An item as the queue fetches it; `refusal` says why it is never turned into a path.
     QueuedItem PlanItem(const std::string& name, const ItemDigest& digest, const ReleaseManifest& manifest,
@@ -424,8 +417,8 @@ private:
     PatchWorkerContext& context_;
     std::unique_ptr<HttpSession> session_;
     std::string remoteVersion_;
-    std::optional<DescriptionText> verified_;  // the checked bytes of a signed description
-    std::string verifiedText_;
+    std::string descriptionText_;  // the description as fetched (and, with a key, checked)
+    DescriptionText description_;
     std::set<std::string> written_;  // targets this run replaced, in comparison form
     bool archiveUnpacked_ = false;
     std::string patchInfoUrl_;

@@ -1,11 +1,6 @@
 #include "patch/SettingsStore.h"
 
 namespace qr {
-namespace {
-// Result buffer of a read: values of up to 999 characters.
-constexpr size_t kValueBufferSize = 1000;
-}  // namespace
-
 void SettingsStore::SetFile(const std::string& fileName) {
     fileName_ = fileName;
     installPath_ = platform_.ReadInstallPath().value_or(std::string());
@@ -21,7 +16,7 @@ std::string SettingsStore::FullPath() const {
 }
 
 std::string SettingsStore::ReadString(const std::string& section, const std::string& key) const {
-    return platform_.ReadIniValue(section, key, kAbsent, FullPath(), kValueBufferSize);
+    return platform_.ReadIniValue(section, key, kAbsent, FullPath(), kProfileValueBufferSize);
 }
 
 bool SettingsStore::WriteString(const std::string& section, const std::string& key, const std::string& value) const {

@@ -2,6 +2,7 @@
 // of every read and means absent.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "common/IniText.h"
@@ -9,6 +10,9 @@
 #include "release/ReleaseNames.h"
 
 namespace qr {
+
+// A read takes a value into a buffer of this many bytes: longer values are cut to one byte less.
+inline constexpr size_t kProfileValueBufferSize = 1000;
 
 class SettingsStore {
 public:
