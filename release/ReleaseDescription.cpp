@@ -219,14 +219,17 @@ ReleaseManifest BuildReleaseManifest(std::string_view patchInfoText) {
         }
         if (archives.empty()) continue;
         if (const IniSection* contents = ini.Find(ContentsSectionName(section))) {
+            bool whole = true;
             for (const auto& [entry, line] : contents->entries) {
                 if (!IsAcceptedGameFile(entry)) {
                     manifest.refused.push_back(entry);
+                    whole = false;
                     continue;
                 }
                 const auto digest = ParseDigestLine(line);
                 files[entry] = ManifestFile{entry, digest.has_value(), digest.value_or(FileDigest{}), true, archives, v};
             }
+            if (whole) manifest.listedArchives.insert(archives.begin(), archives.end());
         }
     }
     for (auto& [name, file] : files) manifest.files.push_back(std::move(file));

@@ -109,6 +109,8 @@ struct ReleaseManifest {
     std::vector<ManifestFile> files;              // sorted by name
     std::map<std::string, FileDigest> served;     // list name -> digest of the bytes served for it
     std::vector<std::string> refused;             // names the launcher may not write
+    // Archive list names whose version lists everything they land (a contents line per file).
+    std::set<std::string> listedArchives;
 };
 
 ReleaseManifest BuildReleaseManifest(std::string_view patchInfoText);
