@@ -16,16 +16,10 @@ namespace {
 // How often the committer looks at the run flag while it waits, so a stop reaches every transfer.
 constexpr auto kStopPollInterval = std::chrono::milliseconds(50);
 
-// Two sorted key lists share a key.
-bool Overlap(const std::vector<std::string>& a, const std::vector<std::string>& b) {
-    for (auto i = a.begin(), j = b.begin(); i != a.end() && j != b.end();) {
-        if (*i == *j) return true;
-        if (*i < *j)
-            ++i;
-        else
-            ++j;
-    }
-    return false;
+// Two key sets share a key; the smaller one is walked.
+bool Overlap(const std::set<std::string>& a, const std::set<std::string>& b) {
+    if (a.size() > b.size()) return Overlap(b, a);
+    return std::any_of(a.begin(), a.end(), [&](const std::string& key) { return b.count(key) > 0; });
 }
 
 // A file an archive lands may come alone when its own line rebuilds exactly the bytes the archive
@@ -62,7 +56,7 @@ bool AlreadyInPlace(FileSystem& fs, const QueuedItem& item) {
 
 std::optional<std::vector<LandingFile>> ArchiveLanding(const ReleaseManifest& manifest, const std::string& name,
                                                        const std::string& installDir) {
-    if (!manifest.listedArchives.count(name)) return std::nullopt;
+    if (!manifest.archiveEntries.count(name)) return std::nullopt;
     std::vector<LandingFile> landing;
     for (const ManifestFile& file : manifest.files) {
         if (!file.fromArchive || std::find(file.sources.begin(), file.sources.end(), name) == file.sources.end())
@@ -80,9 +74,9 @@ void DiscardLanded(FileSystem& fs, const ReadyItem& ready) {
 FetchQueue::FetchQueue(FetchQueueSetup setup) : setup_(std::move(setup)), slots_(setup_.items.size()) {
     size_t fetchable = 0;
     for (size_t i = 0; i < setup_.items.size(); ++i) {
-        std::vector<std::string> keys{TargetComparisonKey(setup_.items[i].target)};
-        for (const LandingFile& file : setup_.items[i].landing) keys.push_back(TargetComparisonKey(file.path));
-        std::sort(keys.begin(), keys.end());
+        std::set<std::string> keys{TargetComparisonKey(setup_.items[i].target)};
+        for (const LandingFile& file : setup_.items[i].landing) keys.insert(TargetComparisonKey(file.path));
+        for (const std::string& path : setup_.items[i].unpacks) keys.insert(TargetComparisonKey(path));
         targetKeys_.push_back(std::move(keys));
         if (setup_.items[i].fetch) {
             ++fetchable;

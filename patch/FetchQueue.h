@@ -10,6 +10,7 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -41,6 +42,9 @@ struct QueuedItem {
     // described; landingKnown is false otherwise.
     std::vector<LandingFile> landing;
     bool landingKnown = false;
+    // For an archive: every file it unpacks as far as described, also those later items bring again.
+    // No other item touches them while it is fetched.
+    std::vector<std::string> unpacks;
     bool fetch = true;  // false: refused before the run; never asked for
     // What the description offers to rebuild it from the player's copy; null: none.
     const NameDeltas* deltas = nullptr;
@@ -160,8 +164,8 @@ private:
     std::condition_variable work_;      // fetch threads: an item may be taken, or the queue ends
     std::condition_variable progress_;  // the committer: its item moved on
     std::vector<Slot> slots_;
-    // Per item, sorted: its target and every file it lands, as the file system compares them.
-    std::vector<std::vector<std::string>> targetKeys_;
+    // Per item: its target and every file it lands or unpacks, as the file system compares them.
+    std::vector<std::set<std::string>> targetKeys_;
     size_t head_ = 0;       // the item the committer waits for
     size_t committed_ = 0;  // items before this one are committed
     bool stopping_ = false;

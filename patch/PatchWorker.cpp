@@ -310,6 +310,9 @@ private:
         item.target = LocalTargetPath(context_.installDir, name);
         if (digest.state == DigestLineState::Present) item.expected = digest.digest;
         if (!IsArchiveAddress(item.address)) return item;
+        const auto entries = manifest.archiveEntries.find(name);
+        if (entries == manifest.archiveEntries.end()) return item;
+        for (const std::string& entry : entries->second) item.unpacks.push_back(context_.installDir + entry);
         if (auto landing = ArchiveLanding(manifest, name, context_.installDir)) {
             item.landing = std::move(*landing);
             item.landingKnown = true;

@@ -219,17 +219,18 @@ ReleaseManifest BuildReleaseManifest(std::string_view patchInfoText) {
         }
         if (archives.empty()) continue;
         if (const IniSection* contents = ini.Find(ContentsSectionName(section))) {
-            bool whole = true;
+            std::vector<std::string> entries;
             for (const auto& [entry, line] : contents->entries) {
                 if (!IsAcceptedGameFile(entry)) {
                     manifest.refused.push_back(entry);
-                    whole = false;
                     continue;
                 }
                 const auto digest = ParseDigestLine(line);
                 files[entry] = ManifestFile{entry, digest.has_value(), digest.value_or(FileDigest{}), true, archives, v};
+                entries.push_back(entry);
             }
-            if (whole) manifest.listedArchives.insert(archives.begin(), archives.end());
+            if (entries.size() == contents->entries.size())
+                for (const std::string& archive : archives) manifest.archiveEntries[archive] = entries;
         }
     }
     for (auto& [name, file] : files) manifest.files.push_back(std::move(file));
