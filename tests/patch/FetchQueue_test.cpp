@@ -35,7 +35,7 @@ protected:
         connections = 2;
     }
 
-    // Serves `bytes` compressed whole as the description's line for `name` offers it.
+    // Serves `bytes` compressed whole; returns the description line that offers it.
     NameDeltas OfferCompressed(const std::string& bytes) {
         WriteFileBytes(dir.Join("plain.tmp"), bytes);
         {
