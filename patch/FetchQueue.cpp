@@ -16,6 +16,19 @@ namespace {
 // How often the committer looks at the run flag while it waits, so a stop reaches every transfer.
 constexpr auto kStopPollInterval = std::chrono::milliseconds(50);
 
+// Two key sets share a key; the smaller one is walked.
+bool Overlap(const std::set<std::string>& a, const std::set<std::string>& b) {
+    if (a.size() > b.size()) return Overlap(b, a);
+    return std::any_of(a.begin(), a.end(), [&](const std::string& key) { return b.count(key) > 0; });
+}
+
+// A file an archive lands may come alone when its own line rebuilds exactly the bytes the archive
+// would land, and it is a name the run may write.
+bool MayComeAlone(const LandingFile& file) {
+    return file.deltas && SameContent(file.deltas->newest, file.digest) &&
+           (file.deltas->whole || !file.deltas->deltas.empty()) && IsAcceptedGameFile(file.name);
+}
+
 ItemReady ReadyState(DownloadStatus status) {
     switch (status) {
         case DownloadStatus::Complete: return ItemReady::Fetched;
@@ -35,28 +48,36 @@ std::string TargetComparisonKey(const std::string& target) {
 bool AlreadyInPlace(FileSystem& fs, const QueuedItem& item) {
     // An archive is in place by what it lands, never by a copy of itself lying about.
     if (IsArchiveAddress(item.address))
-        return !item.landing.empty() &&
+        return item.landingKnown &&
                std::all_of(item.landing.begin(), item.landing.end(),
                            [&](const LandingFile& file) { return FileHolds(fs, file.path, file.digest); });
     return item.expected && FileHolds(fs, item.target, *item.expected);
 }
 
-std::vector<LandingFile> ArchiveLanding(const ReleaseManifest& manifest, const std::string& name,
-                                        const std::string& installDir) {
+std::optional<std::vector<LandingFile>> ArchiveLanding(const ReleaseManifest& manifest, const std::string& name,
+                                                       const std::string& installDir) {
+    if (!manifest.archiveEntries.count(name)) return std::nullopt;
     std::vector<LandingFile> landing;
     for (const ManifestFile& file : manifest.files) {
         if (!file.fromArchive || std::find(file.sources.begin(), file.sources.end(), name) == file.sources.end())
             continue;
-        if (!file.hasDigest) return {};
-        landing.push_back({installDir + file.name, file.digest});
+        if (!file.hasDigest) return std::nullopt;
+        landing.push_back({installDir + file.name, file.digest, file.name});
     }
     return landing;
+}
+
+void DiscardLanded(FileSystem& fs, const ReadyItem& ready) {
+    for (const std::string& target : ready.landed) fs.Remove(target + kTempSuffix);
 }
 
 FetchQueue::FetchQueue(FetchQueueSetup setup) : setup_(std::move(setup)), slots_(setup_.items.size()) {
     size_t fetchable = 0;
     for (size_t i = 0; i < setup_.items.size(); ++i) {
-        targetKeys_.push_back(TargetComparisonKey(setup_.items[i].target));
+        std::set<std::string> keys{TargetComparisonKey(setup_.items[i].target)};
+        for (const LandingFile& file : setup_.items[i].landing) keys.insert(TargetComparisonKey(file.path));
+        for (const std::string& path : setup_.items[i].unpacks) keys.insert(TargetComparisonKey(path));
+        targetKeys_.push_back(std::move(keys));
         if (setup_.items[i].fetch) {
             ++fetchable;
         } else {
@@ -71,7 +92,7 @@ FetchQueue::~FetchQueue() { Stop(); }
 
 bool FetchQueue::TargetBusy(size_t index) const {
     for (size_t earlier = committed_; earlier < index; ++earlier)
-        if (targetKeys_[earlier] == targetKeys_[index]) return true;
+        if (Overlap(targetKeys_[earlier], targetKeys_[index])) return true;
     return false;
 }
 
@@ -128,7 +149,7 @@ ReadyItem FetchQueue::Fetch(size_t index) {
         ready.result.requested = false;
         return ready;
     }
-    if (FetchByDelta(index, ready)) return ready;
+    if (FetchByDelta(index, ready) || FetchLandingAlone(index, ready)) return ready;
     ready.result = FetchItem(Request(index));
     ready.state = ReadyState(ready.result.status);
     if (ready.state == ItemReady::Fetched && item.deltas) DiscardDeltaDownload(fs, item.target);
@@ -140,41 +161,81 @@ bool FetchQueue::FetchByDelta(size_t index, ReadyItem& ready) {
     // Only what rebuilds exactly the bytes this item must have.
     if (!item.deltas || !item.expected || !SameContent(item.deltas->newest, *item.expected)) return false;
     DeltaItemRequest request;
-    request.session = setup_.session;
-    request.fs = setup_.fs;
     request.name = item.name;
-    request.patchBaseUrl = setup_.patchBaseUrl;
     request.target = item.target;
     request.offer = item.deltas;
+    switch (Rebuild(index, request, {}, ready)) {
+        case DeltaItemStatus::Ready: ready.state = ItemReady::Fetched; break;
+        case DeltaItemStatus::Stopped: ready.state = ItemReady::Stopped; break;
+        default: return false;  // the plain item comes in the same run
+    }
+    ready.result.status = ready.state == ItemReady::Fetched ? DownloadStatus::Complete : DownloadStatus::Stopped;
+    return true;
+}
+
+bool FetchQueue::FetchLandingAlone(size_t index, ReadyItem& ready) {
+    const QueuedItem& item = setup_.items[index];
+    if (!IsArchiveAddress(item.address) || !item.landingKnown) return false;
+    FileSystem& fs = *setup_.fs;
+    std::vector<const LandingFile*> missing;
+    for (const LandingFile& file : item.landing) {
+        if (FileHolds(fs, file.path, file.digest)) continue;
+        if (!MayComeAlone(file)) return false;  // checked for every file before any is asked for
+        missing.push_back(&file);
+    }
+    for (const LandingFile* file : missing) {
+        DeltaItemRequest request;
+        request.name = file->name;
+        request.target = file->path;
+        request.offer = file->deltas;
+        const DeltaItemStatus status = Rebuild(index, request, file->name, ready);
+        if (status == DeltaItemStatus::Ready) {
+            ready.landed.push_back(file->path);
+            continue;
+        }
+        // A stop keeps the partial download of this file for the next run; what was made is rebuilt then.
+        DiscardLanded(fs, ready);
+        ready.landed.clear();
+        ready.result.received = 0;
+        if (status != DeltaItemStatus::Stopped) return false;  // the archive comes in the same run
+        ready.state = ItemReady::Stopped;
+        ready.result.status = DownloadStatus::Stopped;
+        return true;
+    }
+    ready.state = ItemReady::Fetched;
+    ready.result.status = DownloadStatus::Complete;
+    return true;
+}
+
+DeltaItemStatus FetchQueue::Rebuild(size_t index, DeltaItemRequest& request, const std::string& shownName,
+                                    ReadyItem& ready) {
+    request.session = setup_.session;
+    request.fs = setup_.fs;
+    request.patchBaseUrl = setup_.patchBaseUrl;
     request.runFlag = &fetching_;
     request.onChunk = [this, index](long long received) { OnChunk(index, received); };
-    const long long wholeSize = static_cast<long long>(item.expected->size);
-    // A delta from the player's copy first, else the file compressed whole, else the plain item.
+    const long long wholeSize = static_cast<long long>(request.offer->newest.size);
+    // A delta from the player's copy first, else the file compressed whole.
     for (const bool delta : {true, false}) {
-        request.onStarted = [this, index, wholeSize, delta](long long resumedFrom, long long total) {
-            OnStarted(index, {resumedFrom, total, wholeSize, delta});
+        request.onStarted = [this, index, wholeSize, delta, shownName](long long resumedFrom, long long total) {
+            OnStarted(index, {resumedFrom, total, wholeSize, delta, shownName});
         };
         const DeltaItemResult result = delta ? BringByDelta(request) : BringCompressedWhole(request);
         switch (result.status) {
             case DeltaItemStatus::Ready:
-                ready.state = ItemReady::Fetched;
-                ready.result.status = DownloadStatus::Complete;
-                ready.result.received = result.received;
-                return true;
-            case DeltaItemStatus::Stopped:
-                ready.state = ItemReady::Stopped;
-                ready.result.status = DownloadStatus::Stopped;
-                return true;
+                ready.result.received += result.received;
+                return DeltaItemStatus::Ready;
+            case DeltaItemStatus::Stopped: return DeltaItemStatus::Stopped;
             case DeltaItemStatus::Failed:
                 // The next way comes in the same run.
                 if (!ready.deltaFailure.empty()) ready.deltaFailure += "; ";
                 ready.deltaFailure += result.reason;
-                DiscardDeltaDownload(*setup_.fs, item.target);
+                DiscardDeltaDownload(*setup_.fs, request.target);
                 break;
             case DeltaItemStatus::NotApplicable: break;
         }
     }
-    return false;
+    return DeltaItemStatus::NotApplicable;
 }
 
 FetchItemRequest FetchQueue::Request(size_t index) {
@@ -199,10 +260,13 @@ void FetchQueue::OnStarted(size_t index, const TransferStart& start) {
         std::lock_guard<std::mutex> lock(mutex_);
         Slot& slot = slots_[index];
         slot.started = true;
-        slot.start = start;
         slot.received = slot.counted = start.resumedFrom;
         slot.untold.clear();  // a whole file after a delta starts its count again
-        if (index == head_) told = slot.startUntold = true;
+        told = index == head_;
+        if (!told && !slot.untoldStarts.empty() && slot.untoldStarts.back().name == start.name)
+            slot.untoldStarts.back() = start;
+        else
+            slot.untoldStarts.push_back(start);
     }
     if (told) progress_.notify_all();
 }
@@ -228,18 +292,16 @@ ReadyItem FetchQueue::WaitFor(size_t index, const HeadProgress& progress) {
     head_ = index;
     Slot& slot = slots_[index];
     // What it did before the list reached it is told at once, in short.
-    if (slot.started) {
-        slot.startUntold = true;
-        if (slot.chunks > 0) slot.untold.assign(1, slot.received);
-    }
+    if (slot.started && slot.chunks > 0) slot.untold.assign(1, slot.received);
     for (;;) {
-        const bool start = std::exchange(slot.startUntold, false);
+        std::vector<TransferStart> starts = std::move(slot.untoldStarts);
+        slot.untoldStarts.clear();
         std::vector<long long> untold = std::move(slot.untold);
         slot.untold.clear();
-        if (start || !untold.empty()) {
-            const TransferStart begun = slot.start;
+        if (!starts.empty() || !untold.empty()) {
             lock.unlock();  // never across a front-end call
-            if (start && progress.started) progress.started(begun);
+            if (progress.started)
+                for (const TransferStart& begun : starts) progress.started(begun);
             if (progress.bytes)
                 for (long long received : untold) progress.bytes(received);
             lock.lock();
@@ -290,7 +352,10 @@ void FetchQueue::Stop() {
     threads_.clear();
     for (size_t i = committed_; i < slots_.size(); ++i) {
         const Slot& slot = slots_[i];
-        if (slot.phase == Phase::Ready && slot.ready.state == ItemReady::Fetched)
+        if (slot.phase != Phase::Ready || slot.ready.state != ItemReady::Fetched) continue;
+        if (!slot.ready.landed.empty())
+            DiscardLanded(*setup_.fs, slot.ready);  // rebuilt from their deltas again next time
+        else
             KeepFetchedForLater(*setup_.fs, setup_.items[i].address, setup_.items[i].target, slot.ready.result);
     }
 }

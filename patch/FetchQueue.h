@@ -10,10 +10,12 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "patch/DeltaItem.h"
 #include "patch/Fetch.h"
 #include "platform/FileSystem.h"
 #include "platform/HttpClient.h"
@@ -26,6 +28,9 @@ namespace qr {
 struct LandingFile {
     std::string path;
     FileDigest digest;
+    std::string name;  // as the description names it, relative to the install directory
+    // What the description offers to bring this one file without its archive; null: none.
+    const NameDeltas* deltas = nullptr;
 };
 
 struct QueuedItem {
@@ -33,8 +38,13 @@ struct QueuedItem {
     std::string address;
     std::string target;
     std::optional<FileDigest> expected;  // its digest line
-    // For an archive: every file it lands, when all are described; empty otherwise.
+    // For an archive: every file it lands (none when later items bring them all), when all are
+    // described; landingKnown is false otherwise.
     std::vector<LandingFile> landing;
+    bool landingKnown = false;
+    // For an archive: every file it unpacks as far as described, also those later items bring again.
+    // No other item touches them while it is fetched.
+    std::vector<std::string> unpacks;
     bool fetch = true;  // false: refused before the run; never asked for
     // What the description offers to rebuild it from the player's copy; null: none.
     const NameDeltas* deltas = nullptr;
@@ -52,6 +62,9 @@ struct ReadyItem {
     ItemReady state = ItemReady::NotFetched;
     FetchResult result;
     std::string deltaFailure;  // why a delta or compressed file was given up; empty when none was
+    // For an archive brought file by file instead: the targets whose temporaries hold them, in the
+    // order they land. Empty when the archive itself was fetched.
+    std::vector<std::string> landed;
 };
 
 // How an item's transfer began: the bytes of a delta, of the file compressed, or of the file itself.
@@ -60,6 +73,7 @@ struct TransferStart {
     long long total = -1;
     long long wholeSize = -1;  // for a delta or a compressed file: the size of the file it makes
     bool delta = false;        // a delta from the player's copy, else the file compressed whole
+    std::string name{};        // a file of an archive that comes alone; empty: the item itself
 };
 
 // Progress of the item the list waits for, told on the committing thread.
@@ -83,13 +97,16 @@ struct FetchQueueSetup {
 std::string TargetComparisonKey(const std::string& target);
 
 // What the archive item `name` lands in `installDir`, each file with its described digest: the
-// manifest's files it is the last to bring. Empty when that is not known for every file.
-std::vector<LandingFile> ArchiveLanding(const ReleaseManifest& manifest, const std::string& name,
-                                        const std::string& installDir);
+// manifest's files it is the last to bring (none when later items bring them all). Nothing when
+// that is not known for every file.
+std::optional<std::vector<LandingFile>> ArchiveLanding(const ReleaseManifest& manifest, const std::string& name,
+                                                       const std::string& installDir);
 
 // The install already holds exactly what the item brings: a plain item's target is its described
 // bytes, or every file an archive lands is. Such an item is never fetched again.
 bool AlreadyInPlace(FileSystem& fs, const QueuedItem& item);
+// The files of an archive brought one by one (ReadyItem::landed) that will not be committed: removed.
+void DiscardLanded(FileSystem& fs, const ReadyItem& ready);
 
 class FetchQueue {
 public:
@@ -115,11 +132,12 @@ private:
     struct Slot {
         Phase phase = Phase::Waiting;
         bool started = false;
-        TransferStart start;
         long long received = 0, counted = 0;
         int chunks = 0;
         std::vector<long long> untold;  // chunks of the waited-for item not yet told
-        bool startUntold = false;
+        // Starts not yet told: each as it came for the waited-for item; before the list reaches
+        // it, the last one per file (the files of an archive that come alone each have theirs).
+        std::vector<TransferStart> untoldStarts;
         ReadyItem ready;
     };
 
@@ -129,6 +147,12 @@ private:
     ReadyItem Fetch(size_t index);
     // Rebuilds the item from the player's copy when a delta fits it; false when the whole file must come.
     bool FetchByDelta(size_t index, ReadyItem& ready);
+    // Brings every file an archive lands that is not in place by delta or compressed whole, instead of
+    // the archive; false when one cannot come that way (the archive itself must then come).
+    bool FetchLandingAlone(size_t index, ReadyItem& ready);
+    // A delta from the local copy, else the compressed whole, into the target's temporary: Ready,
+    // Stopped, or NotApplicable when neither brought it (why in ready.deltaFailure).
+    DeltaItemStatus Rebuild(size_t index, DeltaItemRequest& request, const std::string& shownName, ReadyItem& ready);
     FetchItemRequest Request(size_t index);
     void OnStarted(size_t index, const TransferStart& start);
     void OnChunk(size_t index, long long received);
@@ -140,7 +164,8 @@ private:
     std::condition_variable work_;      // fetch threads: an item may be taken, or the queue ends
     std::condition_variable progress_;  // the committer: its item moved on
     std::vector<Slot> slots_;
-    std::vector<std::string> targetKeys_;  // per item: its target as the file system compares it
+    // Per item: its target and every file it lands or unpacks, as the file system compares them.
+    std::vector<std::set<std::string>> targetKeys_;
     size_t head_ = 0;       // the item the committer waits for
     size_t committed_ = 0;  // items before this one are committed
     bool stopping_ = false;

@@ -33,6 +33,19 @@ struct PatchAbort : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// What the description offers to bring the item, or each file of an archive, without the whole.
+void AttachOffers(QueuedItem& item, const std::map<std::string, NameDeltas>& deltas) {
+    const auto find = [&](const std::string& name) -> const NameDeltas* {
+        const auto offer = deltas.find(name);
+        return offer == deltas.end() ? nullptr : &offer->second;
+    };
+    if (!IsArchiveAddress(item.address)) {
+        item.deltas = find(item.name);
+        return;
+    }
+    for (LandingFile& file : item.landing) file.deltas = find(file.name);
+}
+
 // The front-end is busy from the first event to the last, whichever way the run ends.
 class BusyScope {
 public:
@@ -210,7 +223,6 @@ private:
             FailUnreachableDescription("the patch description names no version");
             return;
         }
-        RemoveStalePartialDownloads(list.names, deltas);
         const int count = static_cast<int>(list.names.size());
         events_.FilesPlanned(count);
         // Directories and archives are relative to the current directory, which must be the install
@@ -229,10 +241,9 @@ private:
         std::vector<std::string> refusals(list.names.size());
         for (size_t i = 0; i < list.names.size(); ++i) {
             setup.items.push_back(PlanItem(list.names[i], list.digests[i], manifest, setup.patchBaseUrl, refusals[i]));
-            const auto offer = deltas.find(list.names[i]);
-            if (offer != deltas.end() && !IsArchiveAddress(setup.items.back().address))
-                setup.items.back().deltas = &offer->second;
+            AttachOffers(setup.items.back(), deltas);
         }
+        RemoveStalePartialDownloads(list.names, setup.items);
         FetchQueue queue(std::move(setup));
         for (int i = 0; i < count && running(); ++i) {
             const std::string& name = list.names[static_cast<size_t>(i)];
@@ -291,7 +302,14 @@ private:
         item.address = ServerAddress(patchBaseUrl, name);
         item.target = LocalTargetPath(context_.installDir, name);
         if (digest.state == DigestLineState::Present) item.expected = digest.digest;
-        if (IsArchiveAddress(item.address)) item.landing = ArchiveLanding(manifest, name, context_.installDir);
+        if (!IsArchiveAddress(item.address)) return item;
+        const auto entries = manifest.archiveEntries.find(name);
+        if (entries == manifest.archiveEntries.end()) return item;
+        for (const std::string& entry : entries->second) item.unpacks.push_back(context_.installDir + entry);
+        if (auto landing = ArchiveLanding(manifest, name, context_.installDir)) {
+            item.landing = std::move(*landing);
+            item.landingKnown = true;
+        }
         return item;
     }
 
@@ -303,7 +321,8 @@ private:
         HeadProgress progress;
         progress.started = [&](const TransferStart& start) {
             total = start.total;
-            events_.FileStarted({i + 1, count, item.name, start.resumedFrom, start.total, start.wholeSize, start.delta});
+            events_.FileStarted({i + 1, count, start.name.empty() ? item.name : start.name, start.resumedFrom,
+                                 start.total, start.wholeSize, start.delta});
         };
         progress.bytes = [&](long long received) { events_.BytesReceived(received, total); };
         ReadyItem ready = queue.WaitFor(static_cast<size_t>(i), progress);
@@ -312,6 +331,11 @@ private:
         // An earlier item of this run may have written over what was right when it was looked at.
         if (ready.state == ItemReady::AlreadyRight && MayHaveChanged(item) && !AlreadyInPlace(fs_, item))
             ready = queue.FetchNow(static_cast<size_t>(i), progress);
+        if (!ready.landed.empty() && MayHaveChanged(item) && !LandingStillHeld(item, ready)) {
+            // An earlier item of this run wrote over a file of the archive that was in place: the archive comes.
+            DiscardLanded(fs_, ready);
+            ready = queue.FetchNow(static_cast<size_t>(i), progress);
+        }
         if (ready.result.CannotWrite()) throw PatchAbort(item.name + ": " + ready.result.reason);
         if (ready.state == ItemReady::Stopped || !running()) return false;
         if (ready.state == ItemReady::Failed) {
@@ -319,7 +343,9 @@ private:
             if (running()) events_.FileFinished(i + 1);
             return false;
         }
-        if (ready.state == ItemReady::Fetched) {
+        if (ready.state == ItemReady::Fetched && !ready.landed.empty()) {
+            CommitLanded(item, ready);
+        } else if (ready.state == ItemReady::Fetched) {
             const FetchResult committed = CommitFetched(fs_, item.target);
             if (committed.CannotWrite()) throw PatchAbort(item.name + ": " + committed.reason);
             NoteWritten(item);
@@ -329,6 +355,24 @@ private:
         ChangeToInstallDir();
         if (running()) events_.FileFinished(i + 1);
         return running();
+    }
+
+    // The files of an archive that came alone, over their targets where the archive stands.
+    void CommitLanded(const QueuedItem& item, const ReadyItem& ready) {
+        for (const std::string& target : ready.landed) {
+            const FetchResult committed = CommitFetched(fs_, target);
+            if (committed.CannotWrite()) throw PatchAbort(item.name + ": " + committed.reason);
+            written_.insert(TargetComparisonKey(target));
+        }
+    }
+
+    // Every file of the archive that did not come alone still holds what the archive would land.
+    bool LandingStillHeld(const QueuedItem& item, const ReadyItem& ready) {
+        std::set<std::string> landed;
+        for (const std::string& target : ready.landed) landed.insert(TargetComparisonKey(target));
+        return std::all_of(item.landing.begin(), item.landing.end(), [&](const LandingFile& file) {
+            return landed.count(TargetComparisonKey(file.path)) > 0 || FileHolds(fs_, file.path, file.digest);
+        });
     }
 
     // What this run has written over so far: names in the comparison form, or anything at all once
@@ -364,18 +408,20 @@ private:
         events_.FileFailed(name, reason);
     }
 
-    // Partial downloads of addresses this run does not fetch (items or their deltas), or older than a
-    // week, are of no more use.
-    void RemoveStalePartialDownloads(const std::vector<std::string>& names,
-                                     const std::map<std::string, NameDeltas>& deltas = {}) {
+    // Partial downloads of addresses this run does not fetch (items, their deltas, the deltas of the
+    // files their archives land), or older than a week, are of no more use.
+    void RemoveStalePartialDownloads(const std::vector<std::string>& names, const std::vector<QueuedItem>& items = {}) {
         const std::string base = PatchBaseUrl();
         std::set<std::string> addresses;
-        for (const std::string& name : names) {
-            if (!IsAcceptedGameFile(name)) continue;
-            addresses.insert(ServerAddress(base, name));
-            const auto offer = deltas.find(name);
-            if (offer == deltas.end()) continue;
-            for (const std::string& address : OfferedAddresses(base, offer->second)) addresses.insert(address);
+        for (const std::string& name : names)
+            if (IsAcceptedGameFile(name)) addresses.insert(ServerAddress(base, name));
+        const auto offered = [&](const NameDeltas* offer) {
+            if (!offer) return;
+            for (const std::string& address : OfferedAddresses(base, *offer)) addresses.insert(address);
+        };
+        for (const QueuedItem& item : items) {
+            offered(item.deltas);
+            for (const LandingFile& file : item.landing) offered(file.deltas);
         }
         const std::string& dir = context_.installDir;
         RemoveStalePartials(fs_, dir.empty() ? "." : dir, addresses, CurrentUnixTime());

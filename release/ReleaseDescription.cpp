@@ -219,6 +219,7 @@ ReleaseManifest BuildReleaseManifest(std::string_view patchInfoText) {
         }
         if (archives.empty()) continue;
         if (const IniSection* contents = ini.Find(ContentsSectionName(section))) {
+            std::vector<std::string> entries;
             for (const auto& [entry, line] : contents->entries) {
                 if (!IsAcceptedGameFile(entry)) {
                     manifest.refused.push_back(entry);
@@ -226,7 +227,10 @@ ReleaseManifest BuildReleaseManifest(std::string_view patchInfoText) {
                 }
                 const auto digest = ParseDigestLine(line);
                 files[entry] = ManifestFile{entry, digest.has_value(), digest.value_or(FileDigest{}), true, archives, v};
+                entries.push_back(entry);
             }
+            if (entries.size() == contents->entries.size())
+                for (const std::string& archive : archives) manifest.archiveEntries[archive] = entries;
         }
     }
     for (auto& [name, file] : files) manifest.files.push_back(std::move(file));

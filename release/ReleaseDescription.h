@@ -109,6 +109,9 @@ struct ReleaseManifest {
     std::vector<ManifestFile> files;              // sorted by name
     std::map<std::string, FileDigest> served;     // list name -> digest of the bytes served for it
     std::vector<std::string> refused;             // names the launcher may not write
+    // Archive list name -> every file its contents lines name, also those a later item brings again;
+    // only archives whose version lists everything they land, each a name the launcher may write.
+    std::map<std::string, std::vector<std::string>> archiveEntries;
 };
 
 ReleaseManifest BuildReleaseManifest(std::string_view patchInfoText);

@@ -487,6 +487,22 @@ class Deltas(Release):
             write(old, edited_game(v))
             self.assertEqual(newest, self.unzstd(path, patch_from=old))
 
+    def test_a_small_name_the_archive_brings_is_compressed_whole_without_deltas(self):
+        for version in (101, 102):
+            self.publish(version, delta_tree(version - 100), "--archive")
+        lines = delta_lines(patch_info(self.release), 102)
+        head, whole, deltas = lines["data/small.txt"]
+        self.assertEqual(qrtest.digest_line(delta_tree(2)["data/small.txt"]), head)
+        self.assertEqual(delta_tree(2)["data/small.txt"], self.unzstd(os.path.join(self.served, whole[3])))
+        self.assertEqual([], deltas)
+        self.assertTrue(lines["QuorvelRPG.bin"][2])  # a large one still gets its deltas
+        # Asked for none, none are made for archived names either.
+        self.release = os.path.join(self.scratch, "release-without")
+        os.makedirs(self.release)
+        for version in (101, 102):
+            self.publish(version, delta_tree(version - 100), "--archive", "--deltas", "0")
+        self.assertFalse(delta_lines(patch_info(self.release), 102))
+
     def test_a_terminal_sees_how_far_the_compression_is(self):
         if qrtest.OPTIONS.wine:
             self.skipTest("the terminal run is native")

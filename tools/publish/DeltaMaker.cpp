@@ -222,6 +222,15 @@ std::vector<FileDigest> OlderContents(const DeltaRequest& request, const std::ma
     return found;
 }
 
+// Every player's list lands the name from the new version's archive: without a compressed file of
+// its own, a new launcher would fetch the whole archive for it.
+bool InNewArchive(const DeltaRequest& request, const std::string& name) {
+    return request.archived && std::binary_search(request.archived->begin(), request.archived->end(), name);
+}
+
+// Small files come compressed whole at most; a delta is worth its line and request only above this.
+bool DeltasWorthIt(const FileDigest& digest) { return digest.size >= kMinDeltaFileSize; }
+
 // One task per served file, however many names share it; the tasks of one name stand together.
 // Unchanged names keep the line their version wrote (its files stay served).
 std::vector<Task> PlanTasks(const DeltaRequest& request, const std::map<std::string, NameDeltas>& previous,
@@ -235,10 +244,11 @@ std::vector<Task> PlanTasks(const DeltaRequest& request, const std::map<std::str
             if (line != previous.end()) catalog.emplace(name, line->second);
             continue;
         }
-        if (request.keep == 0 || digest.size < kMinDeltaFileSize) continue;
+        if (request.keep == 0 || (!DeltasWorthIt(digest) && !InNewArchive(request, name))) continue;
         changed.push_back(name);
         const std::string whole = CompressedServedName(digest.sha256Hex);
         if (planned.insert(whole).second) tasks.emplace_back(name, digest, std::nullopt, whole);
+        if (!DeltasWorthIt(digest)) continue;
         for (const FileDigest& old : OlderContents(request, previous, name, digest)) {
             const std::string delta = DeltaServedName(old.sha256Hex, digest.sha256Hex);
             if (planned.insert(delta).second) tasks.emplace_back(name, digest, old, delta);
@@ -261,7 +271,9 @@ std::set<std::string> DescribeChanged(const DeltaRequest& request, const std::ma
         NameDeltas line;
         line.newest = digest;
         line.whole = CompressedWhole{whole->served, whole->servedName};
-        for (const FileDigest& old : OlderContents(request, previous, name, digest)) {
+        const std::vector<FileDigest> sources =
+            DeltasWorthIt(digest) ? OlderContents(request, previous, name, digest) : std::vector<FileDigest>{};
+        for (const FileDigest& old : sources) {
             const Task* delta = byServedName.at(DeltaServedName(old.sha256Hex, digest.sha256Hex));
             if (!delta->made || delta->served.size * 10 > whole->served.size * 9) continue;
             line.deltas.push_back(DescribedDelta{old, delta->served, DeltaMethod::ZstdSegmented, delta->servedName});

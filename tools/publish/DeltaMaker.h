@@ -9,6 +9,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/FileSystem.h"
 #include "release/DeltaDescription.h"
@@ -17,7 +18,9 @@
 namespace qr::publish {
 
 // Files smaller than this travel whole: a delta's line costs every player about 300 bytes of
-// description and the request a round trip, which a file this small barely outweighs.
+// description and the request a round trip, which a file this small barely outweighs. A name that
+// comes inside the version's archive still gets its compressed whole, so that a new launcher never
+// fetches a whole archive for it.
 inline constexpr uint64_t kMinDeltaFileSize = 16 << 10;
 
 struct DeltaRequest {
@@ -29,6 +32,8 @@ struct DeltaRequest {
     const std::map<std::string, FileDigest>* target = nullptr;  // every name at its newest content
     int keep = 3;                                     // K: older contents per name; 0: nothing new is made
     std::function<void(size_t done, size_t total)> progress;
+    // The names the new version's archive brings, sorted (it lands them after any plain item).
+    const std::vector<std::string>* archived = nullptr;
 };
 
 struct DeltaSummary {

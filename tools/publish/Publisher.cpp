@@ -156,6 +156,7 @@ private:
         DeltaRequest deltaRequest{&fs_, o_.treeDir, Tzan("patch"), &history, served.description.value_or(""),
                                   &plan.target, o_.deltas,
                                   [this](size_t done, size_t total) { Progress("compressing", done, total); }};
+        deltaRequest.archived = &plan.archiveEntries;  // sorted
         std::optional<DeltaOutput> deltas = MakeReleaseDeltas(deltaRequest, staged, problem);
         if (!deltas) return false;
 
