@@ -8,8 +8,8 @@
 #include <sstream>
 
 #include "archive/DeltaEncoder.h"
-#include "platform/Sha256.h"
 #include "tests/archive/ZipBuilder.h"
+#include "tests/support/Digests.h"
 #include "tests/support/PatchServer.h"
 #include "tests/support/TempDir.h"
 #include "tools/publish/Publisher.h"
@@ -17,11 +17,10 @@
 namespace qr {
 namespace {
 
+using test::DigestOf;
 using test::FileExists;
 using test::ReadFileBytes;
 using test::WriteFileBytes;
-
-FileDigest Of(const std::string& bytes) { return {DigestHex(Sha256Of(bytes)), bytes.size()}; }
 
 // A game file across three versions: each an edit of the one before.
 std::string Version(int n) {
@@ -40,8 +39,8 @@ protected:
         const std::string old = Version(from);
         std::string delta = deltaBytesOverride.empty() ? MakeDeltaBytes(old, newest) : deltaBytesOverride;
         DescribedDelta d;
-        d.source = Of(old);
-        d.served = Of(delta);
+        d.source = DigestOf(old);
+        d.served = DigestOf(delta);
         d.servedName = DeltaServedName(d.source.sha256Hex, offer.newest.sha256Hex);
         server.Put("/patch/" + d.servedName, delta);
         offer.deltas.push_back(d);
@@ -89,7 +88,7 @@ protected:
     test::TempDir install;
     std::string target = install.Join("game.dat");
     std::string newest = Version(3);
-    NameDeltas offer{Of(newest), {}, std::nullopt};
+    NameDeltas offer{DigestOf(newest), {}, std::nullopt};
     long long seen = 0;
 };
 
@@ -202,7 +201,7 @@ TEST_F(DeltaItemTest, DeltasOfAPublishedReleaseRebuildTheNewestForEveryEarlierVe
         WriteFileBytes(target, Version(from));
         const DeltaItemResult result = Bring("/tzan/patch");
         ASSERT_EQ(result.status, DeltaItemStatus::Ready) << result.reason;
-        EXPECT_EQ(result.delta->source.sha256Hex, Of(Version(from)).sha256Hex);
+        EXPECT_EQ(result.delta->source.sha256Hex, DigestOf(Version(from)).sha256Hex);
         EXPECT_EQ(ReadFileBytes(target + ".qrtmp"), Version(3));
     }
 }

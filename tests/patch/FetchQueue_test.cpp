@@ -9,21 +9,20 @@
 #include <thread>
 
 #include "archive/DeltaEncoder.h"
-#include "platform/Sha256.h"
 #include "release/DeltaDescription.h"
 #include "release/ReleaseNames.h"
 #include "tests/archive/ZipBuilder.h"
+#include "tests/support/Digests.h"
 #include "tests/support/PatchServer.h"
 #include "tests/support/WorkerRig.h"
 
 namespace qr {
 namespace {
 
+using test::DigestOf;
 using test::FileExists;
 using test::ReadFileBytes;
 using test::WriteFileBytes;
-
-FileDigest Of(const std::string& bytes) { return {DigestHex(Sha256Of(bytes)), bytes.size()}; }
 
 class ArchiveFilesAloneTest : public ::testing::Test, protected test::WorkerRig {
 protected:
@@ -48,8 +47,8 @@ protected:
         SystemFileSystem().Remove(dir.Join("plain.tmp"));
         SystemFileSystem().Remove(dir.Join("packed.tmp"));
         NameDeltas offer;
-        offer.newest = Of(bytes);
-        offer.whole = CompressedWhole{Of(packed), CompressedServedName(offer.newest.sha256Hex)};
+        offer.newest = DigestOf(bytes);
+        offer.whole = CompressedWhole{DigestOf(packed), CompressedServedName(offer.newest.sha256Hex)};
         server.Put("/files/" + offer.whole->servedName, packed);
         return offer;
     }
@@ -63,14 +62,14 @@ protected:
         std::vector<std::string> names;
         for (const auto& [name, bytes] : entries) {
             zip.Add(name, bytes);
-            content[name] = Of(bytes);
+            content[name] = DigestOf(bytes);
             names.push_back(name);
         }
         for (const auto& [name, bytes] : unlisted) zip.Add(name, bytes);
         const std::string archive = "patch" + std::to_string(version) + ".zip";
         const std::string bytes = zip.Build();
         server.Put("/files/" + archive, bytes);
-        WriteNewVersion(ini, NewVersion{VersionSectionName(version), {}, archive, Of(bytes), names, &content});
+        WriteNewVersion(ini, NewVersion{VersionSectionName(version), {}, archive, DigestOf(bytes), names, &content});
     }
 
     // patch101.zip (slow to come) unpacks an older a.dat; patch102.zip lands the newest a.dat, which the
@@ -114,7 +113,7 @@ protected:
 
     test::PatchServer server;
     const std::string newA = test::TextBytes(3000, 1), newB = test::TextBytes(5000, 2);
-    const std::string packedB = "/files/" + CompressedServedName(Of(newB).sha256Hex);
+    const std::string packedB = "/files/" + CompressedServedName(DigestOf(newB).sha256Hex);
 };
 
 // An archive that unpacks a file of a later one (even one a later item brings again) is unpacked
@@ -149,7 +148,7 @@ TEST_F(ArchiveFilesAloneTest, AnArchiveWhoseFilesAllComeAloneIsNeverFetched) {
 
     EXPECT_FALSE(Asked("/files/patch101.zip"));
     EXPECT_FALSE(Asked("/files/patch102.zip"));
-    EXPECT_FALSE(Asked("/files/" + CompressedServedName(Of(newB).sha256Hex)));
+    EXPECT_FALSE(Asked("/files/" + CompressedServedName(DigestOf(newB).sha256Hex)));
     EXPECT_EQ(ReadFileBytes(dir.Join("data/a.dat")), newA);
     EXPECT_EQ(ReadFileBytes(dir.Join("data/b.dat")), newB);
     EXPECT_TRUE(LeftoverTempFiles().empty());

@@ -10,9 +10,9 @@
 #include "patch/InstallVerify.h"
 #include "platform/ForwardingFileSystem.h"
 #include "release/ReleaseDescription.h"
-#include "platform/Sha256.h"
 #include "tests/archive/ZipBuilder.h"
 #include "tests/support/DemoSigner.h"
+#include "tests/support/Digests.h"
 #include "tests/support/WorkerRig.h"
 
 namespace qr {
@@ -25,7 +25,7 @@ using test::WriteFileBytes;
 constexpr char kSigUrl[] = "http://srv/tzan/PatchInfo.ini.sig";
 constexpr char kInfoFailed[] = "message 패치 정보를 받는데 실패했습니다. 다시 실행 하시기 바랍니다.";
 
-std::string DigestLineOf(const std::string& bytes) { return FormatDigestLine({DigestHex(Sha256Of(bytes)), bytes.size()}); }
+using test::DigestLineOf;
 
 class SignedReleaseTest : public ::testing::Test, protected test::WorkerRig {
 protected:

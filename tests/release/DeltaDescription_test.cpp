@@ -4,30 +4,30 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/Sha256.h"
 #include "release/ReleaseNames.h"
+#include "tests/support/Digests.h"
 
 namespace qr {
 namespace {
 
-FileDigest Of(const std::string& bytes) { return {DigestHex(Sha256Of(bytes)), bytes.size()}; }
+using test::DigestOf;
 
 NameDeltas Offer(const std::string& newest, const std::vector<std::string>& olds) {
     NameDeltas d;
-    d.newest = Of(newest);
-    d.whole = CompressedWhole{Of("z:" + newest), CompressedServedName(d.newest.sha256Hex)};
+    d.newest = DigestOf(newest);
+    d.whole = CompressedWhole{DigestOf("z:" + newest), CompressedServedName(d.newest.sha256Hex)};
     for (const std::string& old : olds)
-        d.deltas.push_back({Of(old), Of("d:" + old + newest), DeltaMethod::ZstdSegmented,
-                            DeltaServedName(Of(old).sha256Hex, d.newest.sha256Hex)});
+        d.deltas.push_back({DigestOf(old), DigestOf("d:" + old + newest), DeltaMethod::ZstdSegmented,
+                            DeltaServedName(DigestOf(old).sha256Hex, d.newest.sha256Hex)});
     return d;
 }
 
 // A release whose version 102 brings a.dat plain and b.dat in an archive.
 DescriptionText Release() {
     return DescriptionText::Parse("[VERSION]\r\nversion=102\r\n[101]\r\n0=a.dat\r\n[101.sha256]\r\n0=" +
-                                  FormatDigestLine(Of("a1")) + "\r\n[102]\r\n0=a.dat\r\n1=p102.zip\r\n[102.sha256]\r\n0=" +
-                                  FormatDigestLine(Of("a2")) + "\r\n1=" + FormatDigestLine(Of("zip")) +
-                                  "\r\n[102.contents]\r\ndata/b.dat=" + FormatDigestLine(Of("b2")) + "\r\n");
+                                  FormatDigestLine(DigestOf("a1")) + "\r\n[102]\r\n0=a.dat\r\n1=p102.zip\r\n[102.sha256]\r\n0=" +
+                                  FormatDigestLine(DigestOf("a2")) + "\r\n1=" + FormatDigestLine(DigestOf("zip")) +
+                                  "\r\n[102.contents]\r\ndata/b.dat=" + FormatDigestLine(DigestOf("b2")) + "\r\n");
 }
 
 void ExpectSame(const NameDeltas& a, const NameDeltas& b) {
@@ -57,14 +57,14 @@ TEST(DeltaDescription, WrittenLinesReadBackForSignedNamesOnly) {
 }
 
 TEST(DeltaDescription, DamagedOrForeignLinesAreIgnored) {
-    const std::string head = FormatDigestLine(Of("a2"));
-    const std::string old = FormatDigestLine(Of("a1"));
-    const std::string good = "zstd-delta " + old + " " + FormatDigestLine(Of("d")) + " " +
-                             DeltaServedName(Of("a1").sha256Hex, Of("a2").sha256Hex);
+    const std::string head = FormatDigestLine(DigestOf("a2"));
+    const std::string old = FormatDigestLine(DigestOf("a1"));
+    const std::string good = "zstd-delta " + old + " " + FormatDigestLine(DigestOf("d")) + " " +
+                             DeltaServedName(DigestOf("a1").sha256Hex, DigestOf("a2").sha256Hex);
     DescriptionText ini = Release();
     const std::string section = DeltaSectionName("102", 0);
     // Not the signed content, not a signed name, a name the launcher refuses.
-    ini.Set(section, "a.dat", FormatDigestLine(Of("a-other")) + ";" + good);
+    ini.Set(section, "a.dat", FormatDigestLine(DigestOf("a-other")) + ";" + good);
     ini.Set(section, "c.dat", head + ";" + good);
     ini.Set(section, "../a.dat", head + ";" + good);
     ini.Set(section, "data/b.dat", "not a digest;" + good);
@@ -75,15 +75,15 @@ TEST(DeltaDescription, DamagedOrForeignLinesAreIgnored) {
     // the good one beside them is kept.
     ini = Release();
     const std::string bad[] = {
-        "bsdiff " + old + " " + FormatDigestLine(Of("d")) + " " + DeltaServedName(Of("a1").sha256Hex, Of("a2").sha256Hex),
-        "zstd-delta " + old + " " + FormatDigestLine(Of("d")) + " ../../PatchInfo.ini",
-        "zstd-delta " + old + " " + FormatDigestLine(Of("d")) + " a.dat",
-        "zstd-delta " + old + " " + FormatDigestLine(Of("d")) + " qrdelta/" + std::string(32, 'A') + "-" +
+        "bsdiff " + old + " " + FormatDigestLine(DigestOf("d")) + " " + DeltaServedName(DigestOf("a1").sha256Hex, DigestOf("a2").sha256Hex),
+        "zstd-delta " + old + " " + FormatDigestLine(DigestOf("d")) + " ../../PatchInfo.ini",
+        "zstd-delta " + old + " " + FormatDigestLine(DigestOf("d")) + " a.dat",
+        "zstd-delta " + old + " " + FormatDigestLine(DigestOf("d")) + " qrdelta/" + std::string(32, 'A') + "-" +
             std::string(32, 'a') + ".qrdelta",
-        "zstd-delta " + old + " " + FormatDigestLine(Of("d")),
-        "zstd " + FormatDigestLine(Of("z")) + " qrdelta/x.qrzst",
-        "zstd-delta " + old + " " + FormatDigestLine(Of("d")) + " " +
-            DeltaServedName(Of("a1").sha256Hex, Of("a2").sha256Hex) + " ",
+        "zstd-delta " + old + " " + FormatDigestLine(DigestOf("d")),
+        "zstd " + FormatDigestLine(DigestOf("z")) + " qrdelta/x.qrzst",
+        "zstd-delta " + old + " " + FormatDigestLine(DigestOf("d")) + " " +
+            DeltaServedName(DigestOf("a1").sha256Hex, DigestOf("a2").sha256Hex) + " ",
     };
     std::string line = head;
     for (const std::string& record : bad) line += ";" + record;
@@ -91,7 +91,7 @@ TEST(DeltaDescription, DamagedOrForeignLinesAreIgnored) {
     read = ReadDeltaCatalog(ini, BuildReleaseManifest(ini.Format()));
     ASSERT_EQ(read.count("a.dat"), 1u);
     ASSERT_EQ(read.at("a.dat").deltas.size(), 1u);
-    EXPECT_EQ(read.at("a.dat").deltas[0].servedName, DeltaServedName(Of("a1").sha256Hex, Of("a2").sha256Hex));
+    EXPECT_EQ(read.at("a.dat").deltas[0].servedName, DeltaServedName(DigestOf("a1").sha256Hex, DigestOf("a2").sha256Hex));
     EXPECT_FALSE(read.at("a.dat").whole);
 
     // A line offering more deltas than any launcher tries keeps the first ones.
@@ -103,7 +103,7 @@ TEST(DeltaDescription, DamagedOrForeignLinesAreIgnored) {
 }
 
 TEST(DeltaDescription, ServedNamesHaveOneShape) {
-    const std::string a = Of("a").sha256Hex, b = Of("b").sha256Hex;
+    const std::string a = DigestOf("a").sha256Hex, b = DigestOf("b").sha256Hex;
     EXPECT_TRUE(IsDeltaServedName(DeltaServedName(a, b)));
     EXPECT_TRUE(IsDeltaServedName(CompressedServedName(b)));
     EXPECT_NE(DeltaServedName(a, b), DeltaServedName(b, a));
@@ -128,7 +128,7 @@ TEST(DeltaDescription, ALargeTreeFitsTheDescriptionAndTheKeyLimit) {
         contents += name + "=" + FormatDigestLine(catalog[name].newest) + "\r\n";
     }
     DescriptionText ini = DescriptionText::Parse("[VERSION]\r\nversion=101\r\n[101]\r\n0=p101.zip\r\n[101.sha256]\r\n0=" +
-                                                 FormatDigestLine(Of("zip")) + "\r\n[101.contents]\r\n" + contents);
+                                                 FormatDigestLine(DigestOf("zip")) + "\r\n[101.contents]\r\n" + contents);
     WriteDeltaCatalog(ini, "101", catalog);
     for (const IniSection& section : ini.sections()) {
         if (section.name.find(".deltas.") != std::string::npos) {

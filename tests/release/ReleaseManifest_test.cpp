@@ -8,12 +8,13 @@
 #include "platform/Sha256.h"
 #include "release/ReleaseNames.h"
 #include "tests/archive/ZipBuilder.h"
+#include "tests/support/Digests.h"
 #include "tests/support/TempDir.h"
 
 namespace qr {
 namespace {
 
-std::string Line(const std::string& bytes) { return DigestHex(Sha256Of(bytes)) + " " + std::to_string(bytes.size()); }
+std::string Line(const std::string& bytes) { return test::DigestLineOf(bytes); }
 
 const ManifestFile* Find(const ReleaseManifest& m, const std::string& name) {
     for (const auto& f : m.files)
