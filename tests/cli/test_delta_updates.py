@@ -117,6 +117,24 @@ class DeltaUpdates(DeltaRelease, qrtest.ScratchCase):
                 self.assertLess(self.server.sent(used[0]), len(delta_tree(3)[GAME]) // 20)
                 self.assertIn("delta    " + GAME + ": ", out)
 
+    def test_an_install_three_versions_behind_uses_a_delta_too(self):
+        # Version 104 on top: with K = 3 its line offers deltas from 103, 102 and 101.
+        tree = os.path.join(self.scratch, "tree104")
+        make_tree(tree, delta_tree(4))
+        code, out, err = qrtest.run([qrtest.OPTIONS.publish, "--release", self.release, "--tree", tree, "--version",
+                                     "104", "--base-url", self.server.base, "--sign", qrtest.DEMO_KEY], wine=False)
+        self.assertEqual(code, 0, out + err)
+        self.assertEqual(len(delta_lines(qrtest.patch_info(self.release), 104)[GAME][2]), 3)
+        install = self.install_at(101)
+        code, out, asked = self.run_patcher(install)
+        self.assertEqual(code, 0, out)
+        self.assertNotIn(WHOLE_GAME, asked)
+        self.assertEqual(len([path for path in asked if path.endswith(".qrdelta")]), 1, asked)
+        files = read_tree(install)
+        files.pop(qrtest.RUN_LOG, None)
+        self.assertIn("version=104", files.pop("VersionInfo.ini").decode().replace(" ", ""))
+        self.assertEqual(files, delta_tree(4))
+
     def test_every_delta_that_does_not_work_out_falls_back_to_the_whole_file(self):
         whole, deltas = self.offer()  # deltas: newest source first, 102, then 101
         compressed = "/tzan/patch/" + whole[3]
