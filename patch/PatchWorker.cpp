@@ -82,13 +82,13 @@ public:
             // Read once: the signature check and every lookup are over these bytes, never the file
             // again (it could change on the disk meanwhile).
             if (!ReadWholeFile(PatchInfoPath(), kMaxDescriptionBytes, descriptionText_)) descriptionText_.clear();
+            description_ = DescriptionText::Parse(descriptionText_);
             if (!context_.releaseKeyPem.empty() && !SignedDescriptionAccepted(reason)) {
                 // Unsigned or refused: treated like a description that never arrived, and not kept.
                 RemovePatchInfo();
                 FailUnreachableDescription("the patch description was refused: " + reason);
                 return;
             }
-            description_ = DescriptionText::Parse(descriptionText_);
             const PatchInfoLookup lookup = DescriptionLookup();
             remoteVersion_ = lookup("VERSION", "version");
             events_.ServedVersionKnown(remoteVersion_);
@@ -159,13 +159,12 @@ private:
                                                                    context_.installedVersion, TodayUtc());
         reason = acceptance.reason;
         if (!acceptance.accepted()) return false;
-        control_.verifiedGameDigest.Set(VerifiedGameDigest(descriptionText_));
+        control_.verifiedGameDigest.Set(VerifiedGameDigest(BuildReleaseManifest(description_)));
         return true;
     }
 
     // What the verified description says the game program is, as a digest line; empty without one.
-    static std::string VerifiedGameDigest(const std::string& description) {
-        const ReleaseManifest manifest = BuildReleaseManifest(description);
+    static std::string VerifiedGameDigest(const ReleaseManifest& manifest) {
         for (const ManifestFile& file : manifest.files)
             if (file.name == kGameFileName && file.hasDigest) return FormatDigestLine(file.digest);
         return {};
@@ -213,9 +212,8 @@ private:
     void PatchVersions(const PatchInfoLookup& lookup) {
         // The digest lines come with the list, read before the description goes.
         DownloadListResult list = BuildDownloadList(context_.installedVersion, remoteVersion_, lookup);
-        const std::string& description = descriptionText_;
-        const ReleaseManifest manifest = BuildReleaseManifest(description);
-        const std::map<std::string, NameDeltas> deltas = ReadDeltaCatalog(description);
+        const ReleaseManifest manifest = BuildReleaseManifest(description_);
+        const std::map<std::string, NameDeltas> deltas = ReadDeltaCatalog(description_, manifest);
         const int connections = ConnectionsForRun(context_.connections, lookup("VERSION", "connections"));
         RemovePatchInfo();
         if (list.remoteVersionMissing) {
@@ -279,7 +277,6 @@ private:
         ReadPatchListValue(context_.patchListPath, kPatchBaseUrlLine, base);
         return base;
     }
-
 
     // An item as the queue fetches it; `refusal` says why it is never turned into a path.
     QueuedItem PlanItem(const std::string& name, const ItemDigest& digest, const ReleaseManifest& manifest,

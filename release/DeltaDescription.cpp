@@ -107,7 +107,8 @@ std::map<std::string, NameDeltas> ReadDeltaCatalog(const DescriptionText& ini, c
 }
 
 std::map<std::string, NameDeltas> ReadDeltaCatalog(std::string_view patchInfoText) {
-    return ReadDeltaCatalog(DescriptionText::Parse(patchInfoText), BuildReleaseManifest(patchInfoText));
+    const DescriptionText ini = DescriptionText::Parse(patchInfoText);
+    return ReadDeltaCatalog(ini, BuildReleaseManifest(ini));
 }
 
 void WriteDeltaCatalog(DescriptionText& ini, const std::string& versionSection,

@@ -189,7 +189,10 @@ DownloadListResult BuildDownloadList(const std::string& installedVersion, const 
 }
 
 ReleaseManifest BuildReleaseManifest(std::string_view patchInfoText) {
-    const DescriptionText ini = DescriptionText::Parse(patchInfoText);
+    return BuildReleaseManifest(DescriptionText::Parse(patchInfoText));
+}
+
+ReleaseManifest BuildReleaseManifest(const DescriptionText& ini) {
     ReleaseManifest manifest;
     manifest.version = ini("VERSION", "version");
     if (manifest.version == kAbsent) return manifest;

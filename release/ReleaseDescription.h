@@ -115,6 +115,8 @@ struct ReleaseManifest {
 };
 
 ReleaseManifest BuildReleaseManifest(std::string_view patchInfoText);
+// The same over a description already parsed.
+ReleaseManifest BuildReleaseManifest(const DescriptionText& ini);
 
 // What the published versions bring, for the publisher to build on; only descriptions it wrote
 // itself qualify (every item described, at most one archive per version).
